@@ -1,0 +1,137 @@
+#include "DbChart.h"
+
+#include <qcustomplot.h>
+
+#include <QVBoxLayout>
+
+namespace kp::chart {
+
+namespace {
+// Day numbers count from 30.12.1899; the axis works in seconds since 01.01.1970 (day 25569),
+// read as UTC so that wall-clock moments are never shifted by a time zone.
+constexpr double kUnixEpochDay = 25569.0;
+double toAxisKey(double day) { return (day - kUnixEpochDay) * 86400.0; }
+
+// Date-time labels exactly one interval apart, counted from the first bar.
+class IntervalTicker : public QCPAxisTickerDateTime {
+public:
+    double step = 3600.0;
+
+protected:
+    double getTickStep(const QCPRange &) override { return step; }
+    int getSubTickCount(double) override { return 0; }
+};
+
+QFont boldFont(const QFont &base) {
+    QFont f = base;
+    f.setBold(true);
+    return f;
+}
+} // namespace
+
+DbChart::DbChart(QWidget *parent) : QWidget(parent), plot_(new QCustomPlot(this)) {
+    auto *lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addWidget(plot_);
+
+    plot_->plotLayout()->insertRow(0);
+    auto *title = new QCPTextElement(plot_,
+        QStringLiteral("Зависимость кол-ва перевезенных пассажиров от времени"),
+        boldFont(font()));
+    title->setObjectName(QStringLiteral("title"));
+    plot_->plotLayout()->addElement(0, 0, title);
+
+    QCPAxis *x = plot_->xAxis;
+    QCPAxis *y = plot_->yAxis;
+    auto ticker = QSharedPointer<IntervalTicker>::create();
+    ticker->setDateTimeFormat(QStringLiteral("dd.MM  hh:mm"));
+    ticker->setDateTimeSpec(Qt::UTC); // keys are wall-clock moments, never shifted by a zone
+    x->setTicker(ticker);
+    x->setTickLabelRotation(90);
+    QFont small = font();
+    small.setPixelSize(9);
+    x->setTickLabelFont(small);
+    x->setSubTicks(false);
+    x->setLabel(QStringLiteral("Дата"));
+    x->setLabelFont(boldFont(font()));
+    y->setLabel(QStringLiteral("Кол-во"));
+    y->setLabelFont(boldFont(font()));
+
+    const QString titles[2] = {QStringLiteral("Входящие"), QStringLiteral("Выходящие")};
+    const QColor colours[2] = {QColor(255, 0, 0), QColor(0, 0, 255)};
+    for (int i = 0; i < 2; ++i) {
+        bars_[i] = new QCPBars(x, y);
+        bars_[i]->setName(titles[i]);
+        bars_[i]->setWidthType(QCPBars::wtPlotCoords);
+        QLinearGradient g(0, 0, 1, 0);
+        g.setCoordinateMode(QGradient::ObjectBoundingMode);
+        g.setColorAt(0, colours[i].lighter(170));
+        g.setColorAt(1, colours[i]);
+        bars_[i]->setBrush(QBrush(g));
+        bars_[i]->setPen(QPen(colours[i].darker(130)));
+    }
+    // Stacked: Series2 sits on Series1; its negative values grow downwards from the axis.
+    bars_[1]->moveAbove(bars_[0]);
+    setBottomAxisIncrement(increment_);
+
+    plot_->legend->setVisible(true);
+    plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    for (int i = 0; i < 2; ++i)
+        if (auto *item = plot_->legend->itemWithPlottable(bars_[i]))
+            item->setTextColor(colours[i]);
+}
+
+DbChart::~DbChart() = default;
+
+QString DbChart::title() const {
+    auto *t = qobject_cast<QCPTextElement *>(plot_->plotLayout()->element(0, 0));
+    return t ? t->text() : QString();
+}
+QString DbChart::bottomAxisTitle() const { return plot_->xAxis->label(); }
+QString DbChart::leftAxisTitle() const { return plot_->yAxis->label(); }
+
+QString DbChart::seriesTitle(int s) const { return bars_[s]->name(); }
+void DbChart::setSeriesTitle(int s, const QString &t) { bars_[s]->setName(t); }
+bool DbChart::seriesActive(int s) const { return bars_[s]->visible(); }
+
+void DbChart::setSeriesActive(int s, bool active) {
+    bars_[s]->setVisible(active);
+    if (active)
+        bars_[s]->addToLegend();
+    else
+        bars_[s]->removeFromLegend();
+}
+
+void DbChart::setSeriesData(int s, const SeriesData &d) {
+    QVector<double> keys(d.x.size());
+    for (int i = 0; i < d.x.size(); ++i) keys[i] = toAxisKey(d.x[i]);
+    bars_[s]->setData(keys, d.y, true);
+}
+int DbChart::seriesPointCount(int s) const { return bars_[s]->data()->size(); }
+void DbChart::clearSeries(int s) { bars_[s]->data()->clear(); }
+
+void DbChart::setBottomAxisIncrement(double days) {
+    increment_ = days;
+    // The ticker works in seconds; a bar is a fifth of the interval wide.
+    if (auto t = plot_->xAxis->ticker().dynamicCast<IntervalTicker>()) t->step = days * 86400.0;
+    for (auto *b : bars_) b->setWidth(days * 86400.0 * 0.2);
+}
+
+void DbChart::setRightReserve(int pixels) {
+    plot_->axisRect()->setAutoMargins(QCP::msLeft | QCP::msTop | QCP::msBottom);
+    plot_->axisRect()->setMargins(QMargins(0, 0, pixels, 0));
+}
+
+void DbChart::refresh() {
+    plot_->rescaleAxes();
+    bool found = false;
+    QCPRange keys = bars_[0]->getKeyRange(found);
+    if (found) {
+        plot_->xAxis->ticker()->setTickOrigin(keys.lower);
+        double pad = increment_ * 86400.0 * 0.5;
+        plot_->xAxis->setRange(keys.lower - pad, keys.upper + pad);
+    }
+    plot_->replot();
+}
+
+} // namespace kp::chart
