@@ -1,0 +1,1 @@
+# One line per fuzz target: kp_add_fuzz(<folder> LIBS <libraries>)
