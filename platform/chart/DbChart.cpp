@@ -2,6 +2,7 @@
 
 #include <qcustomplot.h>
 
+#include <QAbstractItemModel>
 #include <QVBoxLayout>
 
 namespace kp::chart {
@@ -11,6 +12,7 @@ namespace {
 // read as UTC so that wall-clock moments are never shifted by a time zone.
 constexpr double kUnixEpochDay = 25569.0;
 double toAxisKey(double day) { return (day - kUnixEpochDay) * 86400.0; }
+double fromAxisKey(double key) { return key / 86400.0 + kUnixEpochDay; }
 
 // Date-time labels exactly one interval apart, counted from the first bar.
 class IntervalTicker : public QCPAxisTickerDateTime {
@@ -81,7 +83,10 @@ DbChart::DbChart(QWidget *parent) : QWidget(parent), plot_(new QCustomPlot(this)
             item->setTextColor(colours[i]);
 }
 
-DbChart::~DbChart() = default;
+DbChart::~DbChart() {
+    for (auto &s : sources_)
+        for (const auto &c : s.connections) disconnect(c);
+}
 
 QString DbChart::title() const {
     auto *t = qobject_cast<QCPTextElement *>(plot_->plotLayout()->element(0, 0));
@@ -105,10 +110,68 @@ void DbChart::setSeriesActive(int s, bool active) {
 void DbChart::setSeriesData(int s, const SeriesData &d) {
     QVector<double> keys(d.x.size());
     for (int i = 0; i < d.x.size(); ++i) keys[i] = toAxisKey(d.x[i]);
-    bars_[s]->setData(keys, d.y, true);
+    bars_[s]->setData(keys, d.y, false); // sorts by x
 }
 int DbChart::seriesPointCount(int s) const { return bars_[s]->data()->size(); }
 void DbChart::clearSeries(int s) { bars_[s]->data()->clear(); }
+
+SeriesData DbChart::seriesData(int s) const {
+    SeriesData d;
+    for (auto it = bars_[s]->data()->constBegin(); it != bars_[s]->data()->constEnd(); ++it) {
+        d.x << fromAxisKey(it->key);
+        d.y << it->value;
+    }
+    return d;
+}
+
+void DbChart::setSeriesSource(int s, QAbstractItemModel *model, int xColumn, int yColumn,
+                              XReader readX) {
+    Source &src = sources_[s];
+    for (const auto &c : src.connections) disconnect(c);
+    src.connections.clear();
+    src.model = model;
+    src.xColumn = xColumn;
+    src.yColumn = yColumn;
+    src.readX = std::move(readX);
+    if (model) {
+        auto reload = [this, s] { loadSeries(s); };
+        src.connections << connect(model, &QAbstractItemModel::modelReset, this, reload)
+                        << connect(model, &QAbstractItemModel::rowsInserted, this, reload)
+                        << connect(model, &QAbstractItemModel::rowsRemoved, this, reload)
+                        << connect(model, &QAbstractItemModel::dataChanged, this, reload)
+                        << connect(model, &QAbstractItemModel::layoutChanged, this, reload)
+                        << connect(model, &QObject::destroyed, this, [this, s] {
+                               sources_[s].model = nullptr;
+                               clearSeries(s);
+                           });
+    }
+    loadSeries(s);
+}
+
+void DbChart::loadSeries(int s) {
+    const Source &src = sources_[s];
+    QAbstractItemModel *m = src.model;
+    if (!m) {
+        clearSeries(s);
+        return;
+    }
+    while (m->canFetchMore(QModelIndex())) m->fetchMore(QModelIndex());
+    SeriesData d;
+    const int rows = m->rowCount();
+    const int columns = m->columnCount();
+    if (src.xColumn >= 0 && src.xColumn < columns && src.yColumn >= 0 && src.yColumn < columns) {
+        d.x.reserve(rows);
+        d.y.reserve(rows);
+        for (int r = 0; r < rows; ++r) {
+            double x = 0;
+            const QVariant xv = m->data(m->index(r, src.xColumn), Qt::EditRole);
+            if (!src.readX || !src.readX(xv, &x)) continue;
+            d.x << x;
+            d.y << m->data(m->index(r, src.yColumn), Qt::EditRole).toDouble();
+        }
+    }
+    setSeriesData(s, d);
+}
 
 void DbChart::setBottomAxisIncrement(double days) {
     increment_ = days;

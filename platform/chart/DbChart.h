@@ -2,10 +2,16 @@
 // axis. Kept free of qcustomplot.h so that only this module pays for that header.
 #pragma once
 
+#include <QMetaObject>
+#include <QPointer>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 #include <QWidget>
+#include <functional>
 #include <memory>
+
+class QAbstractItemModel;
 
 class QCustomPlot;
 class QCPBars;
@@ -39,6 +45,19 @@ public:
     // Detached series show nothing until they are given data again.
     void clearSeries(int series);
 
+    // Reads a cell of the x column as a day number; false skips the row.
+    using XReader = std::function<bool(const QVariant &, double *)>;
+    // Binds a series to the rows of a model, the way a data-bound series follows its query:
+    // x from column `xColumn` read by `readX`, y from column `yColumn`. The series is loaded at
+    // once and again whenever the model is reset or gains rows. A null model detaches the series,
+    // which then shows nothing.
+    void setSeriesSource(int series, QAbstractItemModel *model, int xColumn, int yColumn,
+                         XReader readX);
+    void detachSeries(int series) { setSeriesSource(series, nullptr, -1, -1, {}); }
+    QAbstractItemModel *seriesSource(int series) const { return sources_[series].model; }
+    // The points of a series, x as day numbers.
+    SeriesData seriesData(int series) const;
+
     // Distance between consecutive bottom-axis labels, in days.
     void setBottomAxisIncrement(double days);
     double bottomAxisIncrement() const { return increment_; }
@@ -52,6 +71,16 @@ public:
     QCustomPlot *plot() const { return plot_; }
 
 private:
+    struct Source {
+        QPointer<QAbstractItemModel> model;
+        int xColumn = -1;
+        int yColumn = -1;
+        XReader readX;
+        QList<QMetaObject::Connection> connections;
+    };
+    void loadSeries(int series);
+
+    Source sources_[2];
     QCustomPlot *plot_;
     QCPBars *bars_[2];
     double increment_ = 1.0 / 24.0;
