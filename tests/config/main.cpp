@@ -1,0 +1,17 @@
+// The configuration tests.
+#include <QCoreApplication>
+#include <QTest>
+
+#include <memory>
+
+std::unique_ptr<QObject> makeTestIniFile();
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    int failed = 0;
+    for (auto make : {makeTestIniFile}) {
+        std::unique_ptr<QObject> test = make();
+        failed += QTest::qExec(test.get(), argc, argv);
+    }
+    return failed == 0 ? 0 : 1;
+}
