@@ -1,11 +1,15 @@
 #include "Mainform.h"
 
+#include "app/CarsTreeView.h"
 #include "platform/chart/DbChart.h"
 #include "platform/core/AppDir.h"
 #include "platform/ui/MessageBoxes.h"
+#include "results/PeriodBox.h"
+#include "server/Kelvon_ocx.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDate>
 #include <QDateEdit>
 #include <QDir>
@@ -19,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -115,6 +120,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent) {
     splitterMain->setStretchFactor(1, 1);
     splitterMain->setSizes({216, 934 - 216 - 5});
 
+    setupFleetTree();
+
     // The client area is 934 × 714 at 96 pixels per inch; the menu bar comes on top of it.
     resize(934, 714 + menuBar()->sizeHint().height());
 }
@@ -136,7 +143,7 @@ QWidget *TForm1::buildTreeRegion() {
     pnlTree->setMaximumHeight(450);
     auto *lay = new QVBoxLayout(pnlTree);
     lay->setContentsMargins(0, 0, 0, 0);
-    trvCars = named(new QTreeView(pnlTree), "trvCars");
+    trvCars = named(new TCarsTreeView(pnlTree), "trvCars");
     trvCars->setModel(new QStandardItemModel(trvCars));
     trvCars->setHeaderHidden(true);
     trvCars->setIndentation(19);
@@ -234,6 +241,15 @@ QWidget *TForm1::buildControlStrip() {
     cmbTimeInterval->setCurrentIndex(0);
     connect(cmbTimeInterval, &QComboBox::activated, this,
             [this] { kp::ui::runGuarded(this, [this] { cmbTimeIntervalChange(); }); });
+    connect(cmbPeriodTime, &QComboBox::activated, this,
+            [this] { kp::ui::runGuarded(this, [this] { cmbPeriodTimeChange(); }); });
+    // The one handler of the four pickers; the preset handler and the start-up sequence write
+    // the pickers with their signals blocked, so only the user's edits reach it.
+    auto dateChange = [this] { kp::ui::runGuarded(this, [this] { DateChange(); }); };
+    connect(DateBegin, &QDateEdit::dateChanged, this, dateChange);
+    connect(DateEnd, &QDateEdit::dateChanged, this, dateChange);
+    connect(TimeBegin, &QTimeEdit::timeChanged, this, dateChange);
+    connect(TimeEnd, &QTimeEdit::timeChanged, this, dateChange);
     setTabOrder(cmbPeriodTime, DateBegin);
     setTabOrder(DateBegin, TimeBegin);
     setTabOrder(TimeBegin, DateEnd);
@@ -348,14 +364,20 @@ void TForm1::FormShow() {
     shown_ = true;
     if (QScreen *s = screen()) move(s->availableGeometry().center() - rect().center());
 
-    // 1. Automation is created with the monitoring server client.
+    // 1. The window's server client, owned by the application object; the first read connects.
+    if (!Automation) Automation = new TKelvonAutomation(QCoreApplication::instance());
     // 2. The result table lives beside the executable.
     ResultPath = kp::appDir() + QStringLiteral("/result.dbf");
     // 3. Both date pickers show today; the time pickers keep 08:00 and 20:00.
-    const QDate today = QDate::currentDate();
-    DateBegin->setDate(today);
-    DateEnd->setDate(today);
-    // 4. The fleet tree is filled here once the tree and the server client exist.
+    const QDate today = kp::results::today();
+    {
+        const QSignalBlocker b1(DateBegin), b2(DateEnd);
+        DateBegin->setDate(today);
+        DateEnd->setDate(today);
+    }
+    // 4. The first talk to the server. An error here ends the application, before step 7, so a
+    //    run that cannot reach the server creates no TS folder.
+    FillCarsTree();
     // 5. IntervalsPerDay follows the preselected interval "1 час".
     cmbTimeIntervalChange();
     // 6.
@@ -367,10 +389,26 @@ void TForm1::FormShow() {
 }
 
 void TForm1::cmbTimeIntervalChange() {
-    const int i = cmbTimeInterval->currentIndex();
-    if (i < 0) return; // nothing chosen: IntervalsPerDay stays as it is
-    static const double perDay[] = {24, 48, 144, 288, 1440, 1, 1.0 / 7.0};
-    IntervalsPerDay = i < 7 ? perDay[i] : 24;
+    // Nothing chosen leaves IntervalsPerDay as it is; the chart follows at its next rebuild.
+    IntervalsPerDay =
+        kp::results::intervalsPerDayForItem(cmbTimeInterval->currentIndex(), IntervalsPerDay);
+}
+
+void TForm1::cmbPeriodTimeChange() {
+    const QSignalBlocker b1(DateBegin), b2(DateEnd), b3(TimeBegin), b4(TimeEnd);
+    TimeBegin->setTime(QTime(0, 0));
+    TimeEnd->setTime(QTime(0, 0));
+    // Today is read when the item is picked.
+    if (const auto dates =
+            kp::results::presetDates(cmbPeriodTime->currentIndex(), kp::results::today())) {
+        DateBegin->setDate(dates->begin);
+        DateEnd->setDate(dates->end);
+    }
+}
+
+void TForm1::DateChange() {
+    // Back to "Произвольный" without running the preset handler: nothing else changes.
+    cmbPeriodTime->setCurrentIndex(kp::results::PresetCustom);
 }
 
 void TForm1::setStatusMessage(const QString &text) { lblMessage->setText(text); }

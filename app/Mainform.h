@@ -3,9 +3,12 @@
 // the result grid. Handlers are thin: they read the controls and call the plain classes.
 #pragma once
 
+#include "app/FleetTree.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <cstdint>
 
 class QAction;
 class QComboBox;
@@ -18,8 +21,8 @@ class QRadioButton;
 class QSplitter;
 class QTableView;
 class QTimeEdit;
-class QTreeView;
 class QThread;
+class TCarsTreeView;
 
 namespace kp::chart {
 class DbChart;
@@ -42,8 +45,22 @@ public:
     void setStatusDetail(const QString &text);
     void setStatusProgress(int maximum, int position);
 
+    // Period box "Выбор периода": the presets, a manual edit of a picker, the interval.
+    void cmbPeriodTimeChange();
+    void DateChange();
     // Interval box handler: sets IntervalsPerDay from the chosen item.
     void cmbTimeIntervalChange();
+
+    // Fleet tree and vehicle parameters panel (ParamsPanel.cpp).
+    void FillCarsTree();
+    void trvCarsChange();
+    void EnableParamControls(int kind, bool on);
+    void LoadCarParams(std::int32_t device);
+    void cmbGroupChange();
+    void btnChangeParamsClick();
+    void N2Click();
+    // The vehicles the tree's selection stands for, in the order they are processed.
+    kp::app::SelectionVehicles selectedVehicles() const;
 
     // Members shared with the calculation and the result display.
     QPointer<QThread> CalcThread;
@@ -57,7 +74,7 @@ public:
     QWidget *pnlLeft;
     QSplitter *splitterLeft;      // tree region / parameters region
     QWidget *pnlTree;
-    QTreeView *trvCars;
+    TCarsTreeView *trvCars;
     QWidget *pnlParams;
     QGroupBox *GroupBox1;
     QComboBox *cmbGroup;
@@ -109,6 +126,7 @@ private:
     QWidget *buildControlStrip();
     QWidget *buildChartAndGrid();
     void placeChartOverlays();
+    void setupFleetTree();
     void N3Click();
 
     bool shown_ = false;
