@@ -97,7 +97,12 @@ void MonitorServer::emitEvent(int dispId) {
 
 void MonitorServer::announceClose() {
     emitEvent(kelvon::DISPID_OnCloseServer);
-    // The bus handles our messages in order: once it has answered this, the signal is out.
+    flushToBus();
+}
+
+void MonitorServer::flushToBus() {
+    // The bus handles our messages in order: once it has answered this, everything sent before
+    // it is out.
     QDBusMessage ping = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
@@ -148,7 +153,10 @@ bool MonitorServer::handleMessage(const QDBusMessage &message, const QDBusConnec
         return true;
     }
     // Testing aid: the server goes away unannounced instead of answering this call.
-    if (options_.exitAfter >= 0 && calls_ >= options_.exitAfter) ::_exit(3);
+    if (options_.exitAfter >= 0 && calls_ >= options_.exitAfter) {
+        flushToBus(); // the answers already given do arrive
+        ::_exit(3);
+    }
     ++calls_;
 
     Reply r;

@@ -65,6 +65,7 @@ private:
     const Group *currentGroup() const;
     const Vehicle *currentCar() const;
     void computationDone(quint64 generation);
+    void flushToBus();
 
     ServerOptions options_;
     QDBusConnection bus_;
