@@ -18,8 +18,8 @@ QList<CsvRow> parseCsv(const QByteArray &data, const QString &file) {
         // Name the first line that is not UTF-8.
         int line = 1;
         for (const QByteArray &l : bytes.split('\n')) {
-            QStringDecoder d(QStringDecoder::Utf8);
-            (void)d.decode(l);
+            QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString decoded = d.decode(l);
             if (d.hasError()) break;
             ++line;
         }
