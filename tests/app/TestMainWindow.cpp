@@ -17,6 +17,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTimeEdit>
@@ -24,6 +27,8 @@
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void init();
     void captionsAfterStartUp();
     void statusAreaAfterStartUp();
@@ -37,7 +42,27 @@ private slots:
 
 private:
     QTemporaryDir dir_;
+    QTemporaryDir monitorData_;
+    QProcess monitor_;
 };
+
+// The start-up sequence fills the fleet tree from the monitoring server: the demo server runs on
+// the test's private bus for every test.
+void TestMainWindow::initTestCase() {
+    QVERIFY(monitorData_.isValid());
+    monitor_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    monitor_.start(qEnvironmentVariable("KP_BIN_DIR") + "/kelvon-monitor",
+                   {"--data", monitorData_.path()});
+    QVERIFY(monitor_.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                 "org.kelvon.Monitoring"),
+                             10000);
+}
+
+void TestMainWindow::cleanupTestCase() {
+    monitor_.kill();
+    monitor_.waitForFinished(5000);
+}
 
 void TestMainWindow::init() {
     QVERIFY(dir_.isValid());
