@@ -1,7 +1,7 @@
 #include "config/IniDocument.h"
 
+#include <QHash>
 #include <QStringDecoder>
-#include <QStringEncoder>
 
 #include <algorithm>
 
@@ -9,7 +9,32 @@ namespace kp::config {
 
 namespace {
 
-constexpr char kCodePage[] = "windows-1251";
+// Windows-1251 as two tables, taken once from the system's converter: a converter made for
+// every name and value would cost more than the parsing itself.
+struct CodePage {
+    char16_t toUnicode[256];
+    QHash<char16_t, char> fromUnicode;
+
+    CodePage() {
+        for (int b = 0; b < 256; ++b) {
+            const char byte = char(b);
+            QStringDecoder decoder("windows-1251");
+            const QString s = decoder.decode(QByteArrayView(&byte, 1));
+            // A byte the code page leaves undefined reads as U+FFFD and nothing encodes to it.
+            if (s.size() != 1 || decoder.hasError() || s[0] == QChar::ReplacementCharacter) {
+                toUnicode[b] = QChar::ReplacementCharacter;
+                continue;
+            }
+            toUnicode[b] = s[0].unicode();
+            fromUnicode.insert(s[0].unicode(), byte);
+        }
+    }
+};
+
+const CodePage &codePage() {
+    static const CodePage table;
+    return table;
+}
 
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
@@ -101,8 +126,11 @@ QString IniDocument::decode(qsizetype from, qsizetype to) const {
     }
     if (std::all_of(p, p + n, [](char c) { return uchar(c) < 0x80; }))
         return QString::fromLatin1(p, n);
-    QStringDecoder decoder(kCodePage);
-    return decoder.decode(QByteArrayView(p, n));
+    const CodePage &cp = codePage();
+    QString s(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i)
+        s[i] = QChar(cp.toUnicode[uchar(p[i])]);
+    return s;
 }
 
 QByteArray IniDocument::encode(const QString &text) const {
@@ -122,8 +150,13 @@ QByteArray IniDocument::encode(const QString &text) const {
     case Encoding::Windows1251:
         break;
     }
-    QStringEncoder encoder(kCodePage);
-    return encoder.encode(text);
+    // Only text canWrite() accepted gets here; anything else would have no byte.
+    const CodePage &cp = codePage();
+    QByteArray out;
+    out.reserve(text.size());
+    for (QChar c : text)
+        out.append(cp.fromUnicode.value(c.unicode(), '?'));
+    return out;
 }
 
 std::vector<IniDocument::Line> IniDocument::parseRange(qsizetype from, qsizetype to) const {
@@ -232,11 +265,9 @@ bool IniDocument::canWrite(const QString &section, const QString &key, const QSt
     if (section.contains(u']')) return false;
     for (const QString *text : {&section, &key, &value}) {
         if (encoding_ == Encoding::Windows1251) {
-            QStringEncoder encoder(kCodePage);
-            QByteArray bytes = encoder.encode(*text);
-            if (encoder.hasError()) return false;
-            QStringDecoder decoder(kCodePage);
-            if (QString(decoder.decode(bytes)) != *text) return false;
+            const CodePage &cp = codePage();
+            for (QChar c : *text)
+                if (!cp.fromUnicode.contains(c.unicode())) return false;
         } else if (encoding_ != Encoding::Utf16Le) {
             // Lone surrogates have no UTF-8 form.
             if (QString::fromUtf8(text->toUtf8()) != *text) return false;

@@ -1,1 +1,2 @@
 # One line per fuzz target: kp_add_fuzz(<folder> LIBS <libraries>)
+kp_add_fuzz(ini LIBS kp_config)
