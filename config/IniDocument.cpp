@@ -58,16 +58,20 @@ bool isValidUtf8(const QByteArray &bytes, qsizetype from, bool *hasMultiByte) {
             ++i;
             continue;
         }
-        int len;
-        unsigned min;
-        if ((c & 0xE0) == 0xC0)
-            len = 2, min = 0x80, c &= 0x1F;
-        else if ((c & 0xF0) == 0xE0)
-            len = 3, min = 0x800, c &= 0x0F;
-        else if ((c & 0xF8) == 0xF0)
-            len = 4, min = 0x10000, c &= 0x07;
-        else
-            return false;
+        // The lead byte gives the length, the bits it carries and the smallest honest value.
+        struct Lead {
+            unsigned mask, pattern, bits, min;
+            int len;
+        };
+        static constexpr Lead leads[] = {{0xE0, 0xC0, 0x1F, 0x80, 2},
+                                         {0xF0, 0xE0, 0x0F, 0x800, 3},
+                                         {0xF8, 0xF0, 0x07, 0x10000, 4}};
+        const Lead *lead = std::find_if(std::begin(leads), std::end(leads),
+                                        [c](const Lead &l) { return (c & l.mask) == l.pattern; });
+        if (lead == std::end(leads)) return false;
+        const int len = lead->len;
+        const unsigned min = lead->min;
+        c &= lead->bits;
         if (i + len > n) return false;
         for (int k = 1; k < len; ++k) {
             if ((p[i + k] & 0xC0) != 0x80) return false;
