@@ -4,6 +4,8 @@
 #include "server/Kelvon_tlb.h"
 #include "tests/server/MonitorProcess.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -186,8 +188,8 @@ void TestMonitorBus::quitsWhenItsBusGoesAway() {
                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                "<busconfig><type>session</type><listen>unix:tmpdir=" +
                QFile::encodeName(dir.path()) +
-               "</listen><policy context=\"default\"><allow send_destination=\"*\"/>"
-               "<allow own=\"*\"/></policy></busconfig>\n");
+               "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
     conf.close();
     QProcess daemon;
     daemon.start(QStringLiteral("dbus-daemon"),
@@ -203,7 +205,18 @@ void TestMonitorBus::quitsWhenItsBusGoesAway() {
     server.setProcessEnvironment(env);
     server.start(kp::test::monitorExecutable(), {});
     QVERIFY(server.waitForStarted());
-    QTest::qWait(500);
+    {
+        // It serves on that bus before the bus goes.
+        QDBusConnection own = QDBusConnection::connectToBus(QString::fromUtf8(address),
+                                                            QStringLiteral("own-bus"));
+        QVERIFY(own.isConnected());
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+        m.setArguments({QStringLiteral("org.kelvon.Monitoring")});
+        QTRY_VERIFY(own.call(m).arguments().value(0).toBool());
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("own-bus"));
     QCOMPARE(server.state(), QProcess::Running);
     daemon.kill();
     daemon.waitForFinished();
