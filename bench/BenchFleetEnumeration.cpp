@@ -41,17 +41,19 @@ std::unique_ptr<Environment> env;
 
 bool setUp() {
     env = std::make_unique<Environment>();
-    const QString monitor = QCoreApplication::applicationDirPath() + QStringLiteral("/kelvon-monitor");
+    const QString monitor =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/kelvon-monitor");
 
     // A private bus.
     QFile conf(env->dir.filePath(QStringLiteral("bus.conf")));
     if (!conf.open(QIODevice::WriteOnly)) return false;
-    conf.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig><type>session</type><listen>unix:tmpdir=" +
-               QFile::encodeName(env->dir.path()) +
-               "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    conf.write(
+        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+        "<busconfig><type>session</type><listen>unix:tmpdir=" +
+        QFile::encodeName(env->dir.path()) +
+        "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
     conf.close();
     env->bus.start(QStringLiteral("dbus-daemon"),
                    {QStringLiteral("--config-file=") + conf.fileName(), QStringLiteral("--nofork"),
@@ -80,8 +82,8 @@ bool setUp() {
     }
     f.close();
     const QString data = env->dir.filePath(QStringLiteral("data"));
-    if (QProcess::execute(monitor, {QStringLiteral("--data"), data, QStringLiteral("import-fleet"),
-                                    csv}) != 0)
+    if (QProcess::execute(
+            monitor, {QStringLiteral("--data"), data, QStringLiteral("import-fleet"), csv}) != 0)
         return false;
 
     env->server.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -102,7 +104,8 @@ bool setUp() {
 void BM_OneCall(benchmark::State &state) {
     TKelvonAutomation a;
     a.get_GroupsNum();
-    for (auto _ : state) benchmark::DoNotOptimize(a.get_GroupsNum());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(a.get_GroupsNum());
 }
 
 void BM_FleetEnumerationPipelined(benchmark::State &state) {

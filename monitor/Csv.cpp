@@ -48,7 +48,8 @@ QList<CsvRow> parseCsv(const QByteArray &data, const QString &file) {
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = text.at(i);
-        const bool crlf = c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n');
+        const bool crlf =
+            c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n');
         switch (state) {
         case State::FieldStart:
             if (c == QLatin1Char('"')) {
@@ -119,10 +120,12 @@ namespace {
 
 void checkHeader(const CsvRow &header, const QStringList &expected, const QString &file) {
     QStringList got;
-    for (const QString &f : header.fields) got.append(f.trimmed().toLower());
+    for (const QString &f : header.fields)
+        got.append(f.trimmed().toLower());
     if (got != expected) {
-        throw ImportError(file, header.line,
-                          QStringLiteral("the header must be: %1").arg(expected.join(QLatin1Char(','))));
+        throw ImportError(
+            file, header.line,
+            QStringLiteral("the header must be: %1").arg(expected.join(QLatin1Char(','))));
     }
 }
 
@@ -140,26 +143,26 @@ bool parseInt32(const QString &text, std::int32_t *out) {
 
 Fleet parseFleetCsv(const QByteArray &data, const QString &file) {
     static const QStringList header = {
-        QStringLiteral("group_file"), QStringLiteral("group_name"),
+        QStringLiteral("group_file"),    QStringLiteral("group_name"),
         QStringLiteral("group_address"), QStringLiteral("group_contacts"),
-        QStringLiteral("device"), QStringLiteral("model"), QStringLiteral("number"),
-        QStringLiteral("route"), QStringLiteral("drivers"), QStringLiteral("alias"),
-        QStringLiteral("tel_num"), QStringLiteral("check_points_file")};
+        QStringLiteral("device"),        QStringLiteral("model"),
+        QStringLiteral("number"),        QStringLiteral("route"),
+        QStringLiteral("drivers"),       QStringLiteral("alias"),
+        QStringLiteral("tel_num"),       QStringLiteral("check_points_file")};
     const QList<CsvRow> rows = parseCsv(data, file);
     if (rows.isEmpty()) throw ImportError(file, 1, QStringLiteral("the file is empty"));
     checkHeader(rows.first(), header, file);
 
     Fleet fleet;
-    QHash<QString, qsizetype> groupAt;    // file name -> index in fleet
-    QHash<QString, int> groupLine;        // where a group was first described
-    QHash<std::int32_t, int> deviceLine;  // where a device was first listed
+    QHash<QString, qsizetype> groupAt;   // file name -> index in fleet
+    QHash<QString, int> groupLine;       // where a group was first described
+    QHash<std::int32_t, int> deviceLine; // where a device was first listed
     for (qsizetype r = 1; r < rows.size(); ++r) {
         const CsvRow &row = rows[r];
         if (row.fields.size() != header.size()) {
-            throw ImportError(file, row.line,
-                              QStringLiteral("%1 fields, expected %2")
-                                  .arg(row.fields.size())
-                                  .arg(header.size()));
+            throw ImportError(
+                file, row.line,
+                QStringLiteral("%1 fields, expected %2").arg(row.fields.size()).arg(header.size()));
         }
         const QStringList &f = row.fields;
         const QString groupFile = f[0].trimmed();
@@ -167,9 +170,9 @@ Fleet parseFleetCsv(const QByteArray &data, const QString &file) {
             throw ImportError(file, row.line, QStringLiteral("the group file name is empty"));
         Vehicle v;
         if (!parseInt32(f[4], &v.device))
-            throw ImportError(file, row.line,
-                              QStringLiteral("the device number \"%1\" is not a 32-bit whole number")
-                                  .arg(f[4]));
+            throw ImportError(
+                file, row.line,
+                QStringLiteral("the device number \"%1\" is not a 32-bit whole number").arg(f[4]));
         if (deviceLine.contains(v.device)) {
             throw ImportError(file, row.line,
                               QStringLiteral("device %1 is already listed on line %2")
@@ -206,10 +209,10 @@ Fleet parseFleetCsv(const QByteArray &data, const QString &file) {
 }
 
 QList<ImportedRecord> parseRecordsCsv(const QByteArray &data, const QString &file) {
-    static const QStringList header = {
-        QStringLiteral("device"),   QStringLiteral("time"),     QStringLiteral("channel"),
-        QStringLiteral("counter1"), QStringLiteral("counter2"), QStringLiteral("counter3"),
-        QStringLiteral("counter4")};
+    static const QStringList header = {QStringLiteral("device"),   QStringLiteral("time"),
+                                       QStringLiteral("channel"),  QStringLiteral("counter1"),
+                                       QStringLiteral("counter2"), QStringLiteral("counter3"),
+                                       QStringLiteral("counter4")};
     const QList<CsvRow> rows = parseCsv(data, file);
     if (rows.isEmpty()) throw ImportError(file, 1, QStringLiteral("the file is empty"));
     checkHeader(rows.first(), header, file);
@@ -219,38 +222,40 @@ QList<ImportedRecord> parseRecordsCsv(const QByteArray &data, const QString &fil
     for (qsizetype r = 1; r < rows.size(); ++r) {
         const CsvRow &row = rows[r];
         if (row.fields.size() != header.size()) {
-            throw ImportError(file, row.line,
-                              QStringLiteral("%1 fields, expected %2")
-                                  .arg(row.fields.size())
-                                  .arg(header.size()));
+            throw ImportError(
+                file, row.line,
+                QStringLiteral("%1 fields, expected %2").arg(row.fields.size()).arg(header.size()));
         }
         const QStringList &f = row.fields;
         ImportedRecord rec;
         rec.line = row.line;
         if (!parseInt32(f[0], &rec.device))
-            throw ImportError(file, row.line,
-                              QStringLiteral("the device number \"%1\" is not a 32-bit whole number")
-                                  .arg(f[0]));
+            throw ImportError(
+                file, row.line,
+                QStringLiteral("the device number \"%1\" is not a 32-bit whole number").arg(f[0]));
         const std::optional<double> stamp = parseServerTime(f[1].trimmed());
         if (!stamp)
-            throw ImportError(file, row.line,
-                              QStringLiteral("the time \"%1\" is not dd.mm.yyyy hh:mm:ss").arg(f[1]));
+            throw ImportError(
+                file, row.line,
+                QStringLiteral("the time \"%1\" is not dd.mm.yyyy hh:mm:ss").arg(f[1]));
         rec.record.stamp = *stamp;
         rec.channel = f[2].trimmed().toUpper();
         if (!isChannel(rec.channel))
-            throw ImportError(file, row.line,
-                              QStringLiteral("the channel \"%1\" is neither GSM nor USB").arg(f[2]));
+            throw ImportError(
+                file, row.line,
+                QStringLiteral("the channel \"%1\" is neither GSM nor USB").arg(f[2]));
         for (int c = 0; c < 4; ++c) {
             const QString t = f[3 + c].trimmed();
             if (t.isEmpty()) continue;
             bool ok = false;
             const qlonglong v = t.toLongLong(&ok);
             if (!ok || v < 0 || v > std::numeric_limits<std::int32_t>::max()) {
-                throw ImportError(file, row.line,
-                                  QStringLiteral("counter%1 \"%2\" is not a whole number from 0 to %3")
-                                      .arg(c + 1)
-                                      .arg(t)
-                                      .arg(std::numeric_limits<std::int32_t>::max()));
+                throw ImportError(
+                    file, row.line,
+                    QStringLiteral("counter%1 \"%2\" is not a whole number from 0 to %3")
+                        .arg(c + 1)
+                        .arg(t)
+                        .arg(std::numeric_limits<std::int32_t>::max()));
             }
             rec.record.counters[c] = v;
         }

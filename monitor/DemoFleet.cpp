@@ -19,10 +19,10 @@ enum class Channels { Both, UsbOnly, None };
 
 struct Profile {
     Vehicle vehicle;
-    int group;        // 0-based depot
+    int group; // 0-based depot
     Wiring wiring;
     Channels channels;
-    double demand;    // passengers per stop in quiet hours
+    double demand; // passengers per stop in quiet hours
     int capacity;
 };
 
@@ -73,18 +73,18 @@ const Row rows[] = {
      Wiring::Inputs34, Channels::Both, 1.0, 55},
     {1, 30140, u"ГАЗ-A64R42", u"КМ 140 163", u"Маршрут 205", u"Егоров Н. Ф.", u"+79270030140",
      Wiring::Carried1, Channels::Both, 0.6, 20},
-    {1, 30158, u"КАвЗ-4238", u"КМ 158 163", u"Маршрут 9", u"Павлов С. И.", u"",
-     Wiring::Inputs12, Channels::UsbOnly, 1.2, 60},
-    {1, 30166, u"ЛиАЗ-5292", u"КМ 166 163", u"Маршрут 9", u"", u"+79270030166",
-     Wiring::Inputs12, Channels::None, 1.5, 110},
-    {2, 451203, u"ПАЗ-4234", u"ОН 451 63", u"Пригородный 110", u"Фёдоров Г. В.",
-     u"+79270451203", Wiring::Inputs12, Channels::Both, 0.9, 50},
-    {2, 451210, u"КАвЗ-4235", u"ОН 452 63", u"Пригородный 110", u"Алексеев Т. Б.",
-     u"+79270451210", Wiring::Inputs34, Channels::Both, 0.9, 50},
+    {1, 30158, u"КАвЗ-4238", u"КМ 158 163", u"Маршрут 9", u"Павлов С. И.", u"", Wiring::Inputs12,
+     Channels::UsbOnly, 1.2, 60},
+    {1, 30166, u"ЛиАЗ-5292", u"КМ 166 163", u"Маршрут 9", u"", u"+79270030166", Wiring::Inputs12,
+     Channels::None, 1.5, 110},
+    {2, 451203, u"ПАЗ-4234", u"ОН 451 63", u"Пригородный 110", u"Фёдоров Г. В.", u"+79270451203",
+     Wiring::Inputs12, Channels::Both, 0.9, 50},
+    {2, 451210, u"КАвЗ-4235", u"ОН 452 63", u"Пригородный 110", u"Алексеев Т. Б.", u"+79270451210",
+     Wiring::Inputs34, Channels::Both, 0.9, 50},
     {2, 451227, u"НефАЗ-5299", u"ОН 453 63", u"Пригородный 126", u"Григорьев Л. Д.; Орлов В. К.",
      u"+79270451227", Wiring::Inputs12, Channels::Both, 1.3, 100},
-    {2, 1200345, u"ПАЗ-3205", u"", u"Служебный", u"Белов А. А.", u"+79271200345",
-     Wiring::Inputs12, Channels::Both, 0.5, 40},
+    {2, 1200345, u"ПАЗ-3205", u"", u"Служебный", u"Белов А. А.", u"+79271200345", Wiring::Inputs12,
+     Channels::Both, 0.5, 40},
     {2, 7, u"", u"", u"Резерв", u"", u"", Wiring::Inputs12, Channels::Both, 0.8, 60},
 };
 
@@ -157,9 +157,12 @@ double demandAt(double hour) {
 
 bool carries(const Profile &p, const QString &channel) {
     switch (p.channels) {
-    case Channels::Both: return channel == QLatin1String("GSM") || channel == QLatin1String("USB");
-    case Channels::UsbOnly: return channel == QLatin1String("USB");
-    case Channels::None: return false;
+    case Channels::Both:
+        return channel == QLatin1String("GSM") || channel == QLatin1String("USB");
+    case Channels::UsbOnly:
+        return channel == QLatin1String("USB");
+    case Channels::None:
+        return false;
     }
     return false;
 }
@@ -170,7 +173,8 @@ Fleet fleet() {
     Fleet out;
     for (const Depot &d : depots)
         out.append({str(d.fileName), str(d.name), str(d.address), str(d.contacts), {}});
-    for (const Profile &p : profiles()) out[p.group].vehicles.append(p.vehicle);
+    for (const Profile &p : profiles())
+        out[p.group].vehicles.append(p.vehicle);
     return out;
 }
 
@@ -236,7 +240,9 @@ QList<Record> dayRecords(std::int32_t device, const QString &channel, int day) {
             counters[2] += 2 * entering;
             counters[3] += 2 * leaving;
             break;
-        case Wiring::Carried1: counters[0] += 2 * (entering + leaving); break;
+        case Wiring::Carried1:
+            counters[0] += 2 * (entering + leaving);
+            break;
         }
         push(t);
         t += terminus ? rng.range(300, 900) : rng.range(45, 240);
@@ -278,15 +284,24 @@ QByteArray wiringIni() {
         const Vehicle &v = p.vehicle;
         int d[4] = {1, 1, 1, 1};
         switch (p.wiring) {
-        case Wiring::Inputs12: d[0] = 2; d[1] = 3; break;
-        case Wiring::Inputs34: d[2] = 2; d[3] = 3; break;
-        case Wiring::Carried1: d[0] = 4; break;
+        case Wiring::Inputs12:
+            d[0] = 2;
+            d[1] = 3;
+            break;
+        case Wiring::Inputs34:
+            d[2] = 2;
+            d[3] = 3;
+            break;
+        case Wiring::Carried1:
+            d[0] = 4;
+            break;
         }
         QString label = v.model.isEmpty() ? QStringLiteral("без модели") : v.model;
         if (!v.number.isEmpty()) label += QStringLiteral(" ") + v.number;
         text += crlf + QStringLiteral("; ") + label + QStringLiteral(", ") + f[p.group].name + crlf;
         text += QStringLiteral("[%1]").arg(v.device) + crlf;
-        for (int i = 0; i < 4; ++i) text += QStringLiteral("D%1=%2").arg(i + 1).arg(d[i]) + crlf;
+        for (int i = 0; i < 4; ++i)
+            text += QStringLiteral("D%1=%2").arg(i + 1).arg(d[i]) + crlf;
     }
     QStringEncoder enc("windows-1251");
     return enc.encode(text);

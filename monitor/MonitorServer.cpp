@@ -125,7 +125,8 @@ bool MonitorServer::handleMessage(const QDBusMessage &message, const QDBusConnec
     };
 
     if (iface == QLatin1String(kelvon::AdminInterfaceName)) {
-        if (message.member() != QLatin1String("Reload") || message.signature() != QLatin1String("s")) {
+        if (message.member() != QLatin1String("Reload") ||
+            message.signature() != QLatin1String("s")) {
             connection.send(message.createErrorReply(QDBusError::UnknownMethod,
                                                      QStringLiteral("no such method")));
             return true;
@@ -140,16 +141,16 @@ bool MonitorServer::handleMessage(const QDBusMessage &message, const QDBusConnec
     if (!entry) {
         connection.send(message.createErrorReply(
             QDBusError::UnknownMethod,
-            QStringLiteral("%1 has no entry %2").arg(QLatin1String(kelvon::InterfaceName),
-                                                     message.member())));
+            QStringLiteral("%1 has no entry %2")
+                .arg(QLatin1String(kelvon::InterfaceName), message.member())));
         return true;
     }
     const kelvon::EntryInfo &info = kelvon::entryInfo(*entry);
     if (message.signature() != QLatin1String(info.inSig)) {
         connection.send(message.createErrorReply(
-            QDBusError::InvalidArgs, QStringLiteral("%1 takes (%2), not (%3)")
-                                         .arg(QLatin1String(info.name), QLatin1String(info.inSig),
-                                              message.signature())));
+            QDBusError::InvalidArgs,
+            QStringLiteral("%1 takes (%2), not (%3)")
+                .arg(QLatin1String(info.name), QLatin1String(info.inSig), message.signature())));
         return true;
     }
     // Testing aid: the server goes away unannounced instead of answering this call.
@@ -160,7 +161,8 @@ bool MonitorServer::handleMessage(const QDBusMessage &message, const QDBusConnec
     ++calls_;
 
     Reply r;
-    if (auto f = options_.failEntries.constFind(int(*entry)); f != options_.failEntries.constEnd()) {
+    if (auto f = options_.failEntries.constFind(int(*entry));
+        f != options_.failEntries.constEnd()) {
         r = {*f, {}, QStringLiteral("failure requested for %1").arg(QLatin1String(info.name))};
     } else {
         r = dispatch(*entry, message.arguments());
@@ -189,37 +191,53 @@ MonitorServer::Reply MonitorServer::dispatch(Entry e, const QVariantList &args) 
     const Vehicle *v = currentCar();
 
     switch (e) {
-    case Entry::get_GroupsNum: return number(qint32(fleet_.size()));
+    case Entry::get_GroupsNum:
+        return number(qint32(fleet_.size()));
     case Entry::set_GroupIndex: {
         const int i = args.value(0).toInt();
         if (i < 1 || i > fleet_.size())
-            return {DISP_E_BADINDEX, {}, QStringLiteral("group %1 of %2").arg(i).arg(fleet_.size())};
+            return {
+                DISP_E_BADINDEX, {}, QStringLiteral("group %1 of %2").arg(i).arg(fleet_.size())};
         groupIndex_ = i;
         carIndex_ = 0;
         return {};
     }
-    case Entry::get_GroupCarsNum: return g ? number(qint32(g->vehicles.size())) : noGroup;
+    case Entry::get_GroupCarsNum:
+        return g ? number(qint32(g->vehicles.size())) : noGroup;
     case Entry::set_CarIndex: {
         if (!g) return noGroup;
         const int i = args.value(0).toInt();
         if (i < 1 || i > g->vehicles.size())
-            return {DISP_E_BADINDEX, {},
+            return {DISP_E_BADINDEX,
+                    {},
                     QStringLiteral("vehicle %1 of %2").arg(i).arg(g->vehicles.size())};
         carIndex_ = i;
         return {};
     }
-    case Entry::get_GroupName: return g ? text(g->name) : noGroup;
-    case Entry::get_GroupAddress: return g ? text(g->address) : noGroup;
-    case Entry::get_GroupContacts: return g ? text(g->contacts) : noGroup;
-    case Entry::get_GroupFileName: return g ? text(g->fileName) : noGroup;
-    case Entry::get_CarDevice: return v ? number(v->device) : noCar;
-    case Entry::get_CarModel: return v ? text(v->model) : noCar;
-    case Entry::get_CarNumber: return v ? text(v->number) : noCar;
-    case Entry::get_CarAlias: return v ? text(v->alias) : noCar;
-    case Entry::get_CarTelNum: return v ? text(v->telNum) : noCar;
-    case Entry::get_CarCheckPointsFile: return v ? text(v->checkPointsFile) : noCar;
-    case Entry::get_CarRoute: return v ? text(v->route) : noCar;
-    case Entry::get_CarDrivers: return v ? text(v->drivers) : noCar;
+    case Entry::get_GroupName:
+        return g ? text(g->name) : noGroup;
+    case Entry::get_GroupAddress:
+        return g ? text(g->address) : noGroup;
+    case Entry::get_GroupContacts:
+        return g ? text(g->contacts) : noGroup;
+    case Entry::get_GroupFileName:
+        return g ? text(g->fileName) : noGroup;
+    case Entry::get_CarDevice:
+        return v ? number(v->device) : noCar;
+    case Entry::get_CarModel:
+        return v ? text(v->model) : noCar;
+    case Entry::get_CarNumber:
+        return v ? text(v->number) : noCar;
+    case Entry::get_CarAlias:
+        return v ? text(v->alias) : noCar;
+    case Entry::get_CarTelNum:
+        return v ? text(v->telNum) : noCar;
+    case Entry::get_CarCheckPointsFile:
+        return v ? text(v->checkPointsFile) : noCar;
+    case Entry::get_CarRoute:
+        return v ? text(v->route) : noCar;
+    case Entry::get_CarDrivers:
+        return v ? text(v->drivers) : noCar;
     case Entry::SetGroupIndexByFileName: {
         const QString name = args.value(0).toString();
         for (qsizetype i = 0; i < fleet_.size(); ++i) {
@@ -231,10 +249,14 @@ MonitorServer::Reply MonitorServer::dispatch(Entry e, const QVariantList &args) 
         }
         return {E_INVALIDARG, {}, QStringLiteral("no group with the file name %1").arg(name)};
     }
-    case Entry::StartComputing: return startComputing(args);
-    case Entry::get_ComputingBusy: return number(busy_ ? 1 : 0);
-    case Entry::get_ComputingPercents: return number(percents_->load());
-    case Entry::get_TripsNum: return number(busy_ ? 0 : tripsNum_);
+    case Entry::StartComputing:
+        return startComputing(args);
+    case Entry::get_ComputingBusy:
+        return number(busy_ ? 1 : 0);
+    case Entry::get_ComputingPercents:
+        return number(percents_->load());
+    case Entry::get_TripsNum:
+        return number(busy_ ? 0 : tripsNum_);
     case Entry::set_TripIndex: {
         if (busy_) return {KELVON_E_BUSY, {}, QStringLiteral("computing")};
         const int i = args.value(0).toInt();
@@ -243,9 +265,11 @@ MonitorServer::Reply MonitorServer::dispatch(Entry e, const QVariantList &args) 
         tripIndex_ = i;
         return {};
     }
-    case Entry::ExportListToFile: return exportList(args);
+    case Entry::ExportListToFile:
+        return exportList(args);
     default:
-        return {E_NOTIMPL, {},
+        return {E_NOTIMPL,
+                {},
                 QStringLiteral("%1 is not implemented").arg(QLatin1String(kelvon::entryName(e)))};
     }
 }
@@ -280,22 +304,30 @@ MonitorServer::Reply MonitorServer::startComputing(const QVariantList &args) {
     for (const Group &g : fleet_) {
         if (g.fileName == groupFile) group = &g;
     }
-    if (!group) return {E_INVALIDARG, {}, QStringLiteral("no group with the file name %1").arg(groupFile)};
+    if (!group)
+        return {E_INVALIDARG, {}, QStringLiteral("no group with the file name %1").arg(groupFile)};
     const Vehicle *vehicle = nullptr;
     for (const Vehicle &v : group->vehicles) {
         if (v.device == device) vehicle = &v;
     }
     if (!vehicle)
-        return {E_INVALIDARG, {}, QStringLiteral("device %1 is not in group %2").arg(device).arg(groupFile)};
+        return {E_INVALIDARG,
+                {},
+                QStringLiteral("device %1 is not in group %2").arg(device).arg(groupFile)};
     const std::optional<double> from = parseServerTime(startText);
     const std::optional<double> to = parseServerTime(endText);
     if (!from || !to)
-        return {E_INVALIDARG, {},
-                QStringLiteral("times must read dd.mm.yyyy hh:mm:ss: %1, %2").arg(startText, endText)};
+        return {
+            E_INVALIDARG,
+            {},
+            QStringLiteral("times must read dd.mm.yyyy hh:mm:ss: %1, %2").arg(startText, endText)};
     if (*to - *from > kMaxPeriodDays)
-        return {E_INVALIDARG, {}, QStringLiteral("the period is longer than %1 days").arg(kMaxPeriodDays)};
+        return {E_INVALIDARG,
+                {},
+                QStringLiteral("the period is longer than %1 days").arg(kMaxPeriodDays)};
     if (!isChannel(channel))
-        return {E_INVALIDARG, {}, QStringLiteral("the channel %1 is neither GSM nor USB").arg(channel)};
+        return {
+            E_INVALIDARG, {}, QStringLiteral("the channel %1 is neither GSM nor USB").arg(channel)};
 
     // Abandon a computation still running; its result is never used.
     cancel_->store(true);
@@ -379,9 +411,11 @@ MonitorServer::Reply MonitorServer::exportList(const QVariantList &args) {
     if (kind.compare(QLatin1String("num34"), Qt::CaseInsensitive) == 0) firstInput = 3;
     if (!firstInput) return {KELVON_E_UNKNOWNLIST, {}, QStringLiteral("no list kind %1").arg(kind)};
     if (busy_) return {KELVON_E_BUSY, {}, QStringLiteral("still computing")};
-    if (!computed_ || tripsNum_ < 1) return {KELVON_E_NODATA, {}, QStringLiteral("no trip computed")};
+    if (!computed_ || tripsNum_ < 1)
+        return {KELVON_E_NODATA, {}, QStringLiteral("no trip computed")};
     if (firstTrip < 1 || tripsCount < 1 || firstTrip + tripsCount - 1 > tripsNum_)
-        return {E_INVALIDARG, {},
+        return {E_INVALIDARG,
+                {},
                 QStringLiteral("trips %1 to %2 of %3")
                     .arg(firstTrip)
                     .arg(firstTrip + tripsCount - 1)

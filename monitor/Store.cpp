@@ -76,7 +76,8 @@ Store::Store(const QString &dataDir, bool create) : path_(databasePath(dataDir))
 Store::~Store() { sqlite3_close(db_); }
 
 void Store::fail(const QString &what) {
-    const QString msg = db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QStringLiteral("out of memory");
+    const QString msg =
+        db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QStringLiteral("out of memory");
     throw kp::Exception(QStringLiteral("%1: %2: %3").arg(path_, what, msg));
 }
 
@@ -168,7 +169,8 @@ void Store::replaceFleet(const Fleet &fleet) {
                 v.bind(8, veh.alias);
                 v.bind(9, veh.telNum);
                 v.bind(10, veh.checkPointsFile);
-                if (v.step() != SQLITE_DONE) fail(QStringLiteral("writing device %1").arg(veh.device));
+                if (v.step() != SQLITE_DONE)
+                    fail(QStringLiteral("writing device %1").arg(veh.device));
                 v.reset();
             }
         }
@@ -184,11 +186,13 @@ void Store::addRecords(const QList<ImportedRecord> &records, const QString &file
     {
         Statement d(db_, "SELECT device FROM vehicles");
         if (!d.ok()) fail(QStringLiteral("reading the vehicles"));
-        while (d.step() == SQLITE_ROW) devices.insert(static_cast<std::int32_t>(d.integer(0)));
+        while (d.step() == SQLITE_ROW)
+            devices.insert(static_cast<std::int32_t>(d.integer(0)));
     }
     if (devices.isEmpty())
         throw kp::Exception(
-            QStringLiteral("%1: no fleet has been imported yet: import the fleet first").arg(path_));
+            QStringLiteral("%1: no fleet has been imported yet: import the fleet first")
+                .arg(path_));
     for (const ImportedRecord &r : records) {
         if (!devices.contains(r.device))
             throw ImportError(file, r.line,
@@ -202,7 +206,8 @@ void Store::addRecords(const QList<ImportedRecord> &records, const QString &file
             s.bind(1, qint64(r.device));
             s.bind(2, r.channel);
             s.bind(3, r.record.stamp);
-            for (int c = 0; c < 4; ++c) s.bind(4 + c, qint64(r.record.counters[c]));
+            for (int c = 0; c < 4; ++c)
+                s.bind(4 + c, qint64(r.record.counters[c]));
             if (s.step() != SQLITE_DONE)
                 fail(QStringLiteral("writing the record of line %1").arg(r.line));
             s.reset();

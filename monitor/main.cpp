@@ -82,7 +82,8 @@ void notifyRunningServer(const QString &dataDir) {
 
 int importFile(const QString &dataDir, const QString &command, const QString &file) {
     QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) return fail(QStringLiteral("%1: %2").arg(file, f.errorString()));
+    if (!f.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("%1: %2").arg(file, f.errorString()));
     const QByteArray data = f.readAll();
     try {
         if (command == QLatin1String("import-fleet")) {
@@ -90,14 +91,16 @@ int importFile(const QString &dataDir, const QString &command, const QString &fi
             Store store(dataDir, true);
             store.replaceFleet(fleet);
             qsizetype vehicles = 0;
-            for (const Group &g : fleet) vehicles += g.vehicles.size();
+            for (const Group &g : fleet)
+                vehicles += g.vehicles.size();
             std::printf("imported %lld groups and %lld vehicles into %s\n",
                         static_cast<long long>(fleet.size()), static_cast<long long>(vehicles),
                         qPrintable(Store::databasePath(dataDir)));
         } else {
             const QList<ImportedRecord> records = parseRecordsCsv(data, file);
             if (!Store::exists(dataDir))
-                return fail(QStringLiteral("%1 holds no fleet: import the fleet first").arg(dataDir));
+                return fail(
+                    QStringLiteral("%1 holds no fleet: import the fleet first").arg(dataDir));
             Store store(dataDir, false);
             store.addRecords(records, file);
             std::printf("imported %lld records into %s\n", static_cast<long long>(records.size()),
@@ -202,7 +205,8 @@ int main(int argc, char **argv) {
     // The object is in place before the name appears, so a client that waited for the name
     // finds it.
     if (!bus.registerVirtualObject(QLatin1String(kp::kelvon::ObjectPath), &server))
-        return fail(QStringLiteral("cannot register %1").arg(QLatin1String(kp::kelvon::ObjectPath)));
+        return fail(
+            QStringLiteral("cannot register %1").arg(QLatin1String(kp::kelvon::ObjectPath)));
     if (!bus.registerService(QLatin1String(kp::kelvon::ServiceName))) {
         return fail(QStringLiteral("another monitoring server already runs on this session bus "
                                    "(%1 is taken)")

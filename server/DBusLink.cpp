@@ -29,9 +29,9 @@ using kelvon::Entry;
 EOleSysError serverSysError(HResult code, const QUuid &classId) {
     QString text = systemText(code);
     if (text.isEmpty()) text = hex(code);
-    return EOleSysError(QStringLiteral("%1, ClassID: %2")
-                            .arg(text, classId.toString(QUuid::WithBraces).toUpper()),
-                        code);
+    return EOleSysError(
+        QStringLiteral("%1, ClassID: %2").arg(text, classId.toString(QUuid::WithBraces).toUpper()),
+        code);
 }
 
 namespace detail {
@@ -87,18 +87,25 @@ bool processGone(qint64 pid) {
 
 QVariant toWire(char type, const QVariant &v) {
     switch (type) {
-    case 'i': return QVariant::fromValue<qint32>(v.toInt());
-    case 's': return QVariant::fromValue<QString>(v.toString());
-    case 'd': return QVariant::fromValue<double>(v.toDouble());
-    default: return QVariant::fromValue(QDBusVariant(v));
+    case 'i':
+        return QVariant::fromValue<qint32>(v.toInt());
+    case 's':
+        return QVariant::fromValue<QString>(v.toString());
+    case 'd':
+        return QVariant::fromValue<double>(v.toDouble());
+    default:
+        return QVariant::fromValue(QDBusVariant(v));
     }
 }
 
 QVariant fromWire(char type, const QVariant &v) {
     switch (type) {
-    case 'i': return QVariant::fromValue<qint32>(v.toInt());
-    case 's': return QVariant::fromValue<QString>(v.toString());
-    case 'd': return QVariant::fromValue<double>(v.toDouble());
+    case 'i':
+        return QVariant::fromValue<qint32>(v.toInt());
+    case 's':
+        return QVariant::fromValue<QString>(v.toString());
+    case 'd':
+        return QVariant::fromValue<double>(v.toDouble());
     default:
         if (v.canConvert<QDBusVariant>()) return qvariant_cast<QDBusVariant>(v).variant();
         return v;
@@ -121,7 +128,8 @@ public:
         if (!interfaceChecked_) {
             QDBusMessage m = QDBusMessage::createMethodCall(
                 owner_, QLatin1String(kelvon::ObjectPath),
-                QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+                QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                QStringLiteral("Introspect"));
             const QDBusMessage r = bus_.call(m, QDBus::Block);
             if (r.type() != QDBusMessage::ReplyMessage) {
                 const HResult h = fromDBusError(r.errorName(), r.errorMessage());
@@ -148,7 +156,8 @@ public:
         QList<CallResult> out;
         out.reserve(calls.size());
         if (gone_) {
-            for (qsizetype i = 0; i < calls.size(); ++i) out.append(CallResult{RPC_E_DISCONNECTED, {}});
+            for (qsizetype i = 0; i < calls.size(); ++i)
+                out.append(CallResult{RPC_E_DISCONNECTED, {}});
             return out;
         }
         // Every call goes out before the first answer is taken; the bus keeps their order and
@@ -185,9 +194,8 @@ public:
                          QLatin1String(kelvon::EventsInterfaceName), QLatin1String(name),
                          receiver_.get(), SLOT(onSignal(QDBusMessage)));
         }
-        auto *watcher = new QDBusServiceWatcher(owner_, bus_,
-                                                QDBusServiceWatcher::WatchForUnregistration,
-                                                receiver_.get());
+        auto *watcher = new QDBusServiceWatcher(
+            owner_, bus_, QDBusServiceWatcher::WatchForUnregistration, receiver_.get());
         QObject::connect(watcher, &QDBusServiceWatcher::serviceUnregistered, receiver_.get(),
                          &detail::SignalReceiver::onOwnerLeft);
         // The owner may have left before the watcher was in place.
@@ -219,7 +227,8 @@ private:
                                            QLatin1String(info.name));
         QVariantList wire;
         wire.reserve(args.size());
-        for (qsizetype i = 0; i < args.size(); ++i) wire.append(toWire(sig.at(i), args[i]));
+        for (qsizetype i = 0; i < args.size(); ++i)
+            wire.append(toWire(sig.at(i), args[i]));
         m.setArguments(wire);
         return S_OK;
     }
@@ -273,8 +282,7 @@ public:
         // 3. kelvon-monitor beside our own executable, waited for at most 10 s.
         const QString exe = kp::appDir() + QStringLiteral("/kelvon-monitor");
         const QFileInfo fi(exe);
-        if (!fi.isFile() || !fi.isExecutable())
-            throw serverSysError(REGDB_E_CLASSNOTREG, classId);
+        if (!fi.isFile() || !fi.isExecutable()) throw serverSysError(REGDB_E_CLASSNOTREG, classId);
         qint64 pid = 0;
         if (!QProcess::startDetached(exe, {}, QString(), &pid))
             throw serverSysError(CO_E_SERVER_EXEC_FAILURE, classId);

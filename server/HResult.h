@@ -39,10 +39,10 @@ inline constexpr HResult CO_E_SERVER_EXEC_FAILURE = code(0x80080005);
 inline constexpr HResult STG_E_WRITEFAULT = code(0x8003001D);
 
 // The monitoring server's own codes (FACILITY_ITF): no system text.
-inline constexpr HResult KELVON_E_NOGROUP = code(0x80040201);   // no current group
-inline constexpr HResult KELVON_E_NOCAR = code(0x80040202);     // no current vehicle
-inline constexpr HResult KELVON_E_BUSY = code(0x80040203);      // a computation is running
-inline constexpr HResult KELVON_E_NODATA = code(0x80040204);    // nothing computed to export
+inline constexpr HResult KELVON_E_NOGROUP = code(0x80040201);     // no current group
+inline constexpr HResult KELVON_E_NOCAR = code(0x80040202);       // no current vehicle
+inline constexpr HResult KELVON_E_BUSY = code(0x80040203);        // a computation is running
+inline constexpr HResult KELVON_E_NODATA = code(0x80040204);      // nothing computed to export
 inline constexpr HResult KELVON_E_UNKNOWNLIST = code(0x80040205); // list or kind not known
 
 // The system text of a code in the language of `locale` (Russian or English), empty when the

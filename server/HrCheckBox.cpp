@@ -21,9 +21,12 @@ const QString caption = QStringLiteral("HRCHECK: ");
 
 HrAnswer answerOf(int button) {
     switch (button) {
-    case QMessageBox::Yes: return HrAnswer::Yes;
-    case QMessageBox::Cancel: return HrAnswer::Cancel;
-    default: return HrAnswer::No;
+    case QMessageBox::Yes:
+        return HrAnswer::Yes;
+    case QMessageBox::Cancel:
+        return HrAnswer::Cancel;
+    default:
+        return HrAnswer::No;
     }
 }
 
@@ -89,7 +92,9 @@ HrAnswer askHrCheck(const QString &text) {
             QPointer<QMessageBox> box = pending->box;
             pending->answered = true;
             l.unlock();
-            QMetaObject::invokeMethod(app, [box] { if (box) box->close(); });
+            QMetaObject::invokeMethod(app, [box] {
+                if (box) box->close();
+            });
             return HrAnswer::No;
         }
     }

@@ -1,7 +1,7 @@
 #include "server/Kelvon_ocx.h"
 
-#include "server/HrCheckBox.h"
 #include "server/HResult.h"
+#include "server/HrCheckBox.h"
 
 #include <QMetaObject>
 #include <QMutex>
@@ -24,10 +24,14 @@ TServerData &sharedServerData() {
 // The value a read yields when it failed and the user chose to go on.
 QVariant emptyValue(char valueType) {
     switch (valueType) {
-    case 'i': return QVariant::fromValue<qint32>(0);
-    case 's': return QVariant::fromValue<QString>(QString());
-    case 'd': return QVariant::fromValue<double>(0.0);
-    default: return QVariant();
+    case 'i':
+        return QVariant::fromValue<qint32>(0);
+    case 's':
+        return QVariant::fromValue<QString>(QString());
+    case 'd':
+        return QVariant::fromValue<double>(0.0);
+    default:
+        return QVariant();
     }
 }
 
@@ -50,7 +54,8 @@ HResult CheckServerResult(HResult hr, const QString &callText, const QString &fi
     if (hr >= 0) return hr;
     const QString report = kp::server::serverResultReport(hr, callText, file, line);
     const QString text =
-        report + QStringLiteral("\nPress [Y]es to terminate,[N]o to continue and [C]ancel to Debug");
+        report +
+        QStringLiteral("\nPress [Y]es to terminate,[N]o to continue and [C]ancel to Debug");
     switch (kp::server::askHrCheck(text)) {
     case kp::server::HrAnswer::Yes:
         throw kp::EOleException(report, hr, file, QString(), 0);
@@ -141,7 +146,11 @@ void TKelvonAutomation::serverLeft() {
     // returned. Until the owner starts a new sequence every operation fails as disconnected.
     serverGone_ = true;
     QMetaObject::invokeMethod(
-        this, [this] { if (serverGone_) Disconnect(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            if (serverGone_) Disconnect();
+        },
+        Qt::QueuedConnection);
 }
 
 void TKelvonAutomation::noteFailure(HResult hr) {
@@ -152,12 +161,23 @@ void TKelvonAutomation::InvokeEvent(int DispID, const QVariantList &Params) {
     Q_UNUSED(Params);
     const TNotifyEvent *handler = nullptr;
     switch (DispID) {
-    case kp::kelvon::DISPID_OnChangeCarsLists: handler = &OnChangeCarsLists; break;
-    case kp::kelvon::DISPID_OnReceiveOnlineData: handler = &OnReceiveOnlineData; break;
-    case kp::kelvon::DISPID_OnCloseServer: handler = &OnCloseServer; break;
-    case kp::kelvon::DISPID_OnChangeParameters: handler = &OnChangeParameters; break;
-    case kp::kelvon::DISPID_OnEndComputing: handler = &OnEndComputing; break;
-    default: return;
+    case kp::kelvon::DISPID_OnChangeCarsLists:
+        handler = &OnChangeCarsLists;
+        break;
+    case kp::kelvon::DISPID_OnReceiveOnlineData:
+        handler = &OnReceiveOnlineData;
+        break;
+    case kp::kelvon::DISPID_OnCloseServer:
+        handler = &OnCloseServer;
+        break;
+    case kp::kelvon::DISPID_OnChangeParameters:
+        handler = &OnChangeParameters;
+        break;
+    case kp::kelvon::DISPID_OnEndComputing:
+        handler = &OnEndComputing;
+        break;
+    default:
+        return;
     }
     if (*handler) (*handler)(this);
 }
@@ -191,10 +211,12 @@ QVariant TKelvonAutomation::invokeRead(Entry e) {
 QVariantList TKelvonAutomation::Pipeline(const QList<kp::server::Call> &calls) {
     QList<kp::server::CallResult> results;
     if (serverGone_) {
-        for (qsizetype i = 0; i < calls.size(); ++i) results.append(kp::server::CallResult{RPC_E_DISCONNECTED, {}});
+        for (qsizetype i = 0; i < calls.size(); ++i)
+            results.append(kp::server::CallResult{RPC_E_DISCONNECTED, {}});
     } else {
         results = GetDefaultInterface()->invokePipelined(calls);
-        for (const auto &r : results) noteFailure(r.hr);
+        for (const auto &r : results)
+            noteFailure(r.hr);
     }
     // Failed reads are reported in read order; "Yes" on one leaves the rest unreported.
     QVariantList out;
@@ -211,14 +233,15 @@ QVariantList TKelvonAutomation::Pipeline(const QList<kp::server::Call> &calls) {
 
 TCarReads TKelvonAutomation::ReadCar(int carIndex) {
     static const Entry reads[] = {
-        Entry::get_CarDevice,     Entry::get_CarModel,     Entry::get_CarNumber,
-        Entry::get_CarRoute,      Entry::get_CarDrivers,   Entry::get_CarAlias,
-        Entry::get_CarTelNum,     Entry::get_CarCheckPointsFile, Entry::get_GroupName,
-        Entry::get_GroupAddress,  Entry::get_GroupContacts, Entry::get_GroupFileName};
+        Entry::get_CarDevice,    Entry::get_CarModel,           Entry::get_CarNumber,
+        Entry::get_CarRoute,     Entry::get_CarDrivers,         Entry::get_CarAlias,
+        Entry::get_CarTelNum,    Entry::get_CarCheckPointsFile, Entry::get_GroupName,
+        Entry::get_GroupAddress, Entry::get_GroupContacts,      Entry::get_GroupFileName};
     QList<kp::server::Call> calls;
     calls.reserve(13);
     calls.append({Entry::set_CarIndex, {QVariant::fromValue<qint32>(carIndex)}});
-    for (Entry e : reads) calls.append({e, {}});
+    for (Entry e : reads)
+        calls.append({e, {}});
     const QVariantList v = Pipeline(calls);
     TCarReads c;
     c.CarDevice = v[1].toInt();
@@ -237,8 +260,9 @@ TCarReads TKelvonAutomation::ReadCar(int carIndex) {
 }
 
 kp::kelvon::Long TKelvonAutomation::ReadGroupCarsNum(int groupIndex) {
-    const QVariantList v = Pipeline({{Entry::set_GroupIndex, {QVariant::fromValue<qint32>(groupIndex)}},
-                                     {Entry::get_GroupCarsNum, {}}});
+    const QVariantList v =
+        Pipeline({{Entry::set_GroupIndex, {QVariant::fromValue<qint32>(groupIndex)}},
+                  {Entry::get_GroupCarsNum, {}}});
     return v[1].toInt();
 }
 

@@ -142,6 +142,5 @@ kp::HResult CheckServerResult(kp::HResult hr, const QString &callText, const QSt
 namespace kp::server {
 // The report of CheckServerResult: "'%s': %s @ %s/%d" when the code has a system text,
 // otherwise "(%s) Error: %lX (%ld) @ %s/%d".
-QString serverResultReport(kp::HResult hr, const QString &callText, const QString &file,
-                           int line);
+QString serverResultReport(kp::HResult hr, const QString &callText, const QString &file, int line);
 } // namespace kp::server

@@ -22,10 +22,11 @@ struct RawEntry {
     int line;
 };
 
-#define KP_TYPE_STR(type) (typeCode<type>() == 'i'   ? "i"                                     \
-                           : typeCode<type>() == 's' ? "s"                                     \
-                           : typeCode<type>() == 'd' ? "d"                                     \
-                                                     : "v")
+#define KP_TYPE_STR(type)                                                                          \
+    (typeCode<type>() == 'i'   ? "i"                                                               \
+     : typeCode<type>() == 's' ? "s"                                                               \
+     : typeCode<type>() == 'd' ? "d"                                                               \
+                               : "v")
 constexpr RawEntry rawEntries[] = {
 #define KP_READ(name, type)                                                                        \
     {"get_" #name, Kind::Read, "", KP_TYPE_STR(type), "Value", typeCode<type>(), __LINE__},
@@ -58,8 +59,9 @@ struct Table {
                 id = dispIds.size() + 1;
                 dispIds.insert(member, id);
             }
-            entries[i] = EntryInfo{r.name,      r.kind, r.inSig,  r.outSig, r.argNames,
-                                   r.valueType, r.line, FirstEntrySlot + i, id};
+            entries[i] = EntryInfo{r.name,     r.kind,      r.inSig, r.outSig,
+                                   r.argNames, r.valueType, r.line,  FirstEntrySlot + i,
+                                   id};
             byName.insert(QString::fromLatin1(r.name), static_cast<Entry>(i));
         }
     }
@@ -75,10 +77,14 @@ const char *const eventNames[] = {"OnChangeCarsLists", "OnReceiveOnlineData", "O
 
 const char *castName(char valueType) {
     switch (valueType) {
-    case 'i': return "long*";
-    case 's': return "BSTR*";
-    case 'd': return "double*";
-    default: return "VARIANT*";
+    case 'i':
+        return "long*";
+    case 's':
+        return "BSTR*";
+    case 'd':
+        return "double*";
+    default:
+        return "VARIANT*";
     }
 }
 
@@ -120,8 +126,8 @@ QString introspectionXml() {
             xml += QStringLiteral("      <arg name=\"Value\" type=\"%1\" direction=\"out\"/>\n")
                        .arg(QLatin1String(e.outSig));
         } else {
-            const QStringList names = QString::fromLatin1(e.argNames).split(QLatin1Char(','),
-                                                                             Qt::SkipEmptyParts);
+            const QStringList names =
+                QString::fromLatin1(e.argNames).split(QLatin1Char(','), Qt::SkipEmptyParts);
             const QString sig = QString::fromLatin1(e.inSig);
             for (int i = 0; i < sig.size(); ++i) {
                 xml += QStringLiteral("      <arg name=\"%1\" type=\"%2\" direction=\"in\"/>\n")

@@ -52,15 +52,15 @@ template <class... A> struct Signature<void(A...)> {
 };
 
 struct EntryInfo {
-    const char *name;      // "get_GroupsNum", the D-Bus member name
+    const char *name; // "get_GroupsNum", the D-Bus member name
     Kind kind;
-    const char *inSig;     // D-Bus signature of the arguments ("" for a read)
-    const char *outSig;    // D-Bus signature of the reply ("" for a write or a method)
-    const char *argNames;  // comma-separated argument names
-    char valueType;        // typeCode of a read's value or a write's argument, 0 for a method
-    int line;              // line of the entry in Kelvon_tlb.inc
-    int slot;              // vtable slot
-    int dispId;            // dispatch identifier of the property or method
+    const char *inSig;    // D-Bus signature of the arguments ("" for a read)
+    const char *outSig;   // D-Bus signature of the reply ("" for a write or a method)
+    const char *argNames; // comma-separated argument names
+    char valueType;       // typeCode of a read's value or a write's argument, 0 for a method
+    int line;             // line of the entry in Kelvon_tlb.inc
+    int slot;             // vtable slot
+    int dispId;           // dispatch identifier of the property or method
 };
 
 const EntryInfo &entryInfo(Entry e);

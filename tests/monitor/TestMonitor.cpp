@@ -1,5 +1,6 @@
 // The monitoring server's own pieces without a bus: its time texts, the import files, the
 // database, the demo fleet and its wiring, and the counter export.
+#include "config/IniFile.h"
 #include "monitor/Csv.h"
 #include "monitor/DemoFleet.h"
 #include "monitor/Export.h"
@@ -89,15 +90,16 @@ void TestMonitor::csvSyntax_data() {
     QTest::newRow("plain") << QByteArray("a,b\n1,2\n") << QList<int>{1, 2}
                            << QList<QStringList>{{"a", "b"}, {"1", "2"}};
     QTest::newRow("crlf, bom, no final break")
-        << QByteArray("\xEF\xBB\xBF" "a,b\r\n1,2") << QList<int>{1, 2}
-        << QList<QStringList>{{"a", "b"}, {"1", "2"}};
+        << QByteArray("\xEF\xBB\xBF"
+                      "a,b\r\n1,2")
+        << QList<int>{1, 2} << QList<QStringList>{{"a", "b"}, {"1", "2"}};
     QTest::newRow("quotes") << QByteArray("\"x,y\",\"say \"\"hi\"\"\",\n") << QList<int>{1}
                             << QList<QStringList>{{"x,y", "say \"hi\"", ""}};
     QTest::newRow("break inside quotes keeps line numbers")
         << QByteArray("h\n\"two\r\nlines\"\nlast\n") << QList<int>{1, 2, 4}
         << QList<QStringList>{{"h"}, {"two\r\nlines"}, {"last"}};
-    QTest::newRow("blank lines skipped") << QByteArray("a\n\n\r\nb\n") << QList<int>{1, 4}
-                                         << QList<QStringList>{{"a"}, {"b"}};
+    QTest::newRow("blank lines skipped")
+        << QByteArray("a\n\n\r\nb\n") << QList<int>{1, 4} << QList<QStringList>{{"a"}, {"b"}};
     QTest::newRow("cyrillic") << QByteArray("ЛиАЗ,Борт 1\n") << QList<int>{1}
                               << QList<QStringList>{{"ЛиАЗ", "Борт 1"}};
 }
@@ -117,10 +119,12 @@ void TestMonitor::csvSyntax() {
 void TestMonitor::csvErrors_data() {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("message");
-    QTest::newRow("quote not closed") << QByteArray("a\nb,\"open\nmore\n")
-                                      << "f.csv:2: a quote is not closed";
-    QTest::newRow("text after quote") << QByteArray("a\n\"x\"y\n") << "f.csv:2: text after a closing quote";
-    QTest::newRow("not utf-8") << QByteArray("a\nb\n\xC0\xC1\n") << "f.csv:3: the text is not UTF-8";
+    QTest::newRow("quote not closed")
+        << QByteArray("a\nb,\"open\nmore\n") << "f.csv:2: a quote is not closed";
+    QTest::newRow("text after quote")
+        << QByteArray("a\n\"x\"y\n") << "f.csv:2: text after a closing quote";
+    QTest::newRow("not utf-8") << QByteArray("a\nb\n\xC0\xC1\n")
+                               << "f.csv:3: the text is not UTF-8";
 }
 
 void TestMonitor::csvErrors() {
@@ -135,7 +139,8 @@ void TestMonitor::csvErrors() {
 }
 
 void TestMonitor::fleetFile() {
-    const Fleet fleet = parseFleetCsv(fixture(QStringLiteral("fleet.csv")), QStringLiteral("fleet.csv"));
+    const Fleet fleet =
+        parseFleetCsv(fixture(QStringLiteral("fleet.csv")), QStringLiteral("fleet.csv"));
     QCOMPARE(fleet.size(), 2);
     QCOMPARE(fleet[0].fileName, QStringLiteral("north.kgr"));
     QCOMPARE(fleet[0].vehicles.size(), 2);
@@ -151,14 +156,18 @@ void TestMonitor::fleetFileErrors_data() {
     const QByteArray h = fleetHeader.toUtf8();
     QTest::newRow("duplicate device") << fixture(QStringLiteral("bad-fleet.csv"))
                                       << "f.csv:4: device 501 is already listed on line 2";
-    QTest::newRow("wrong header") << QByteArray("group,name\n") << "f.csv:1: the header must be: " +
-                                                                       fleetHeader.trimmed();
-    QTest::newRow("field count") << h + "g,G,,,1,,,,,,\n" << "f.csv:2: 11 fields, expected 12";
-    QTest::newRow("device not a number") << h + "g,G,,,x1,,,,,,,\n"
-                                         << "f.csv:2: the device number \"x1\" is not a 32-bit whole number";
-    QTest::newRow("device too large") << h + "g,G,,,2147483648,,,,,,,\n"
-                                      << "f.csv:2: the device number \"2147483648\" is not a 32-bit whole number";
-    QTest::newRow("empty group file") << h + ",G,,,1,,,,,,,\n" << "f.csv:2: the group file name is empty";
+    QTest::newRow("wrong header") << QByteArray("group,name\n")
+                                  << "f.csv:1: the header must be: " + fleetHeader.trimmed();
+    QTest::newRow("field count") << h + "g,G,,,1,,,,,,\n"
+                                 << "f.csv:2: 11 fields, expected 12";
+    QTest::newRow("device not a number")
+        << h + "g,G,,,x1,,,,,,,\n"
+        << "f.csv:2: the device number \"x1\" is not a 32-bit whole number";
+    QTest::newRow("device too large")
+        << h + "g,G,,,2147483648,,,,,,,\n"
+        << "f.csv:2: the device number \"2147483648\" is not a 32-bit whole number";
+    QTest::newRow("empty group file") << h + ",G,,,1,,,,,,,\n"
+                                      << "f.csv:2: the group file name is empty";
     QTest::newRow("group described twice") << h + "g,G,,,1,,,,,,,\ng,H,,,2,,,,,,,\n"
                                            << "f.csv:3: group g is described differently on line 2";
     QTest::newRow("empty file") << QByteArray() << "f.csv:1: the file is empty";
@@ -179,12 +188,14 @@ void TestMonitor::recordsFileErrors_data() {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("message");
     const QByteArray h = "device,time,channel,counter1,counter2,counter3,counter4\n";
-    QTest::newRow("bad time") << fixture(QStringLiteral("bad-records.csv"))
-                              << "f.csv:3: the time \"19.05.2009 25:00:00\" is not dd.mm.yyyy hh:mm:ss";
+    QTest::newRow("bad time")
+        << fixture(QStringLiteral("bad-records.csv"))
+        << "f.csv:3: the time \"19.05.2009 25:00:00\" is not dd.mm.yyyy hh:mm:ss";
     QTest::newRow("bad channel") << h + "1,19.05.2009 08:00:01,GPRS,1,1,1,1\n"
                                  << "f.csv:2: the channel \"GPRS\" is neither GSM nor USB";
-    QTest::newRow("negative counter") << h + "1,19.05.2009 08:00:01,GSM,1,-2,,\n"
-                                      << "f.csv:2: counter2 \"-2\" is not a whole number from 0 to 2147483647";
+    QTest::newRow("negative counter")
+        << h + "1,19.05.2009 08:00:01,GSM,1,-2,,\n"
+        << "f.csv:2: counter2 \"-2\" is not a whole number from 0 to 2147483647";
 }
 
 void TestMonitor::recordsFileErrors() {
@@ -202,7 +213,8 @@ void TestMonitor::storeImports() {
     QTemporaryDir dir;
     const QString data = dir.filePath(QStringLiteral("data"));
     QVERIFY(!Store::exists(data));
-    const Fleet fleet = parseFleetCsv(fixture(QStringLiteral("fleet.csv")), QStringLiteral("fleet.csv"));
+    const Fleet fleet =
+        parseFleetCsv(fixture(QStringLiteral("fleet.csv")), QStringLiteral("fleet.csv"));
     Store store(data, true);
     store.replaceFleet(fleet);
     QVERIFY(Store::exists(data));
@@ -219,8 +231,9 @@ void TestMonitor::storeImports() {
     QCOMPARE(gsm[3].counters[0], 8);
     QCOMPARE(store.records(9001, QStringLiteral("USB"), 0, 1e6).size(), 1);
     // The bounds are part of the period.
-    QCOMPARE(store.records(9001, QStringLiteral("GSM"), serial(2009, 5, 19, 8, 0, 17),
-                           serial(2009, 5, 19, 8, 20, 43))
+    QCOMPARE(store
+                 .records(9001, QStringLiteral("GSM"), serial(2009, 5, 19, 8, 0, 17),
+                          serial(2009, 5, 19, 8, 20, 43))
                  .size(),
              2);
 
@@ -286,7 +299,8 @@ void TestMonitor::demoRecordsLikeRealUnits() {
                 QVERIFY(r.stamp >= day && r.stamp < day + 1);
                 const qint64 second = std::llround((r.stamp - day) * 86400);
                 QVERIFY2(second % 60 != 0, "a record on a whole minute falls on an interval bound");
-                for (qint64 c : r.counters) QCOMPARE(c % 2, 0); // two pulses per passenger
+                for (qint64 c : r.counters)
+                    QCOMPARE(c % 2, 0); // two pulses per passenger
                 if (i == 0) continue;
                 QVERIFY(r.stamp > usb[i - 1].stamp);
                 const auto &p = usb[i - 1].counters;
@@ -356,6 +370,12 @@ void TestMonitor::demoWiringMatchesCounters() {
             roles[section].append(line.mid(3).toInt());
         }
     }
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("Cars.ini")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(ini);
+    file.close();
+    const kp::config::IniFile carsIni(file.fileName());
     const int day = int(serial(2026, 3, 2));
     int on34 = 0, carried = 0;
     for (const Group &g : demo::fleet()) {
@@ -363,6 +383,11 @@ void TestMonitor::demoWiringMatchesCounters() {
             QVERIFY2(roles.contains(v.device), qPrintable(QString::number(v.device)));
             const QList<int> r = roles.value(v.device);
             QCOMPARE(r.size(), 4);
+            // As the program's own INI reader sees the file that ./dev writes.
+            for (int i = 0; i < 4; ++i)
+                QCOMPARE(carsIni.readInteger(QString::number(v.device),
+                                             QStringLiteral("D%1").arg(i + 1), 0),
+                         r[i]);
             QVERIFY(std::any_of(r.begin(), r.end(), [](int x) { return x > 1; }));
             if (r[2] > 1) ++on34;
             if (r.contains(4)) ++carried;
@@ -370,7 +395,8 @@ void TestMonitor::demoWiringMatchesCounters() {
             const QList<Record> recs = demo::dayRecords(v.device, QStringLiteral("USB"), day);
             for (int i = 0; i < 4 && !recs.isEmpty(); ++i) {
                 qint64 most = 0;
-                for (const Record &x : recs) most = std::max<qint64>(most, x.counters[i]);
+                for (const Record &x : recs)
+                    most = std::max<qint64>(most, x.counters[i]);
                 QCOMPARE(most > 0, r[i] > 1);
             }
         }
@@ -384,8 +410,8 @@ void TestMonitor::demoWiringMatchesCounters() {
 void TestMonitor::exportReadsBackExactly() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("temp.dbf"));
-    const QList<Record> trip = demo::records(1031, QStringLiteral("GSM"), serial(2026, 3, 2, 8),
-                                             serial(2026, 3, 2, 20));
+    const QList<Record> trip =
+        demo::records(1031, QStringLiteral("GSM"), serial(2026, 3, 2, 8), serial(2026, 3, 2, 20));
     QVERIFY(trip.size() > 100);
     QString error;
     QCOMPARE(writeCounterTable(path, trip, 3, {}, &error), kp::hr::S_OK);

@@ -36,13 +36,12 @@ GdbusResult gdbus(const QStringList &args) {
 }
 
 GdbusResult call(const QString &member, const QStringList &args = {}) {
-    return gdbus(QStringList{QStringLiteral("call"), QStringLiteral("--session"),
-                             QStringLiteral("--dest"), QStringLiteral("org.kelvon.Monitoring"),
-                             QStringLiteral("--object-path"),
-                             QStringLiteral("/org/kelvon/KelvonAutomation"),
-                             QStringLiteral("--method"),
-                             QStringLiteral("org.kelvon.IKelvonAutomation.") + member} +
-                 args);
+    return gdbus(
+        QStringList{QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                    QStringLiteral("org.kelvon.Monitoring"), QStringLiteral("--object-path"),
+                    QStringLiteral("/org/kelvon/KelvonAutomation"), QStringLiteral("--method"),
+                    QStringLiteral("org.kelvon.IKelvonAutomation.") + member} +
+        args);
 }
 
 // gdbus prints a text as ('ПАЗ-3205',) and a number as (517,).
@@ -87,11 +86,10 @@ void TestMonitorBus::initTestCase() {
 void TestMonitorBus::cleanup() { QVERIFY(server_.running()); }
 
 void TestMonitorBus::introspectionListsEveryEntry() {
-    const GdbusResult r = gdbus({QStringLiteral("introspect"), QStringLiteral("--session"),
-                                 QStringLiteral("--dest"), QStringLiteral("org.kelvon.Monitoring"),
-                                 QStringLiteral("--object-path"),
-                                 QStringLiteral("/org/kelvon/KelvonAutomation"),
-                                 QStringLiteral("--xml")});
+    const GdbusResult r =
+        gdbus({QStringLiteral("introspect"), QStringLiteral("--session"), QStringLiteral("--dest"),
+               QStringLiteral("org.kelvon.Monitoring"), QStringLiteral("--object-path"),
+               QStringLiteral("/org/kelvon/KelvonAutomation"), QStringLiteral("--xml")});
     QCOMPARE(r.exitCode, 0);
     QXmlStreamReader xml(r.out);
     QString iface;
@@ -108,7 +106,8 @@ void TestMonitorBus::introspectionListsEveryEntry() {
             methods.append(method);
         }
         if (iface == u"org.kelvon.IKelvonAutomation" && xml.name() == u"arg") {
-            (a.value(QLatin1String("direction")) == u"out" ? outSig : inSig)[method] += a.value(QLatin1String("type")).toString();
+            (a.value(QLatin1String("direction")) == u"out" ? outSig : inSig)[method] +=
+                a.value(QLatin1String("type")).toString();
         }
         if (iface == u"org.kelvon.IKelvonAutomationEvents" && xml.name() == u"signal")
             signalNames.append(a.value(QLatin1String("name")).toString());
@@ -135,7 +134,8 @@ void TestMonitorBus::introspectionListsEveryEntry() {
 void TestMonitorBus::gdbusEnumeratesAGroup() {
     const kp::monitor::Group group = kp::monitor::demo::fleet()[1];
     QCOMPARE(call(QStringLiteral("get_GroupsNum")).out, QStringLiteral("(3,)"));
-    QCOMPARE(call(QStringLiteral("set_GroupIndex"), {QStringLiteral("2")}).out, QStringLiteral("()"));
+    QCOMPARE(call(QStringLiteral("set_GroupIndex"), {QStringLiteral("2")}).out,
+             QStringLiteral("()"));
     QCOMPARE(call(QStringLiteral("get_GroupCarsNum")).out,
              QStringLiteral("(%1,)").arg(group.vehicles.size()));
     QCOMPARE(textReply(call(QStringLiteral("get_GroupFileName")).out), group.fileName);
@@ -153,9 +153,11 @@ void TestMonitorBus::gdbusEnumeratesAGroup() {
 void TestMonitorBus::gdbusSeesFailures() {
     GdbusResult r = call(QStringLiteral("get_CarLatitude"));
     QVERIFY(r.exitCode != 0);
-    QVERIFY2(r.err.contains(QLatin1String("org.kelvon.Error.HResult: 80004001")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QLatin1String("org.kelvon.Error.HResult: 80004001")),
+             qPrintable(r.err));
     r = call(QStringLiteral("set_GroupIndex"), {QStringLiteral("9")});
-    QVERIFY2(r.err.contains(QLatin1String("org.kelvon.Error.HResult: 8002000B")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QLatin1String("org.kelvon.Error.HResult: 8002000B")),
+             qPrintable(r.err));
     // A client that does not read the introspection data may send anything.
     QProcess send;
     send.start(QStringLiteral("dbus-send"),
@@ -184,12 +186,13 @@ void TestMonitorBus::quitsWhenItsBusGoesAway() {
     QTemporaryDir dir;
     QFile conf(dir.filePath(QStringLiteral("bus.conf")));
     QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig><type>session</type><listen>unix:tmpdir=" +
-               QFile::encodeName(dir.path()) +
-               "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    conf.write(
+        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+        "<busconfig><type>session</type><listen>unix:tmpdir=" +
+        QFile::encodeName(dir.path()) +
+        "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
     conf.close();
     QProcess daemon;
     daemon.start(QStringLiteral("dbus-daemon"),
@@ -207,8 +210,8 @@ void TestMonitorBus::quitsWhenItsBusGoesAway() {
     QVERIFY(server.waitForStarted());
     {
         // It serves on that bus before the bus goes.
-        QDBusConnection own = QDBusConnection::connectToBus(QString::fromUtf8(address),
-                                                            QStringLiteral("own-bus"));
+        QDBusConnection own =
+            QDBusConnection::connectToBus(QString::fromUtf8(address), QStringLiteral("own-bus"));
         QVERIFY(own.isConnected());
         QDBusMessage m = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
@@ -225,10 +228,12 @@ void TestMonitorBus::quitsWhenItsBusGoesAway() {
 
 void TestMonitorBus::importReportsTheBadLine() {
     QTemporaryDir data;
-    const auto r = runMonitor({QStringLiteral("--data"), data.path(), QStringLiteral("import-fleet"),
-                               sourceFile(QStringLiteral("tests/data/monitor/bad-fleet.csv"))});
+    const auto r =
+        runMonitor({QStringLiteral("--data"), data.path(), QStringLiteral("import-fleet"),
+                    sourceFile(QStringLiteral("tests/data/monitor/bad-fleet.csv"))});
     QVERIFY(r.exitCode != 0);
-    QVERIFY2(r.err.contains("bad-fleet.csv:4: device 501 is already listed on line 2"), r.err.constData());
+    QVERIFY2(r.err.contains("bad-fleet.csv:4: device 501 is already listed on line 2"),
+             r.err.constData());
     QVERIFY(!QFile::exists(data.filePath(QStringLiteral("monitoring.sqlite"))));
 
     // The good file goes in; a bad records file after it changes nothing.
@@ -236,8 +241,9 @@ void TestMonitorBus::importReportsTheBadLine() {
                          sourceFile(QStringLiteral("tests/data/monitor/fleet.csv"))})
                  .exitCode,
              0);
-    const auto bad = runMonitor({QStringLiteral("--data"), data.path(), QStringLiteral("import-records"),
-                                 sourceFile(QStringLiteral("tests/data/monitor/bad-records.csv"))});
+    const auto bad =
+        runMonitor({QStringLiteral("--data"), data.path(), QStringLiteral("import-records"),
+                    sourceFile(QStringLiteral("tests/data/monitor/bad-records.csv"))});
     QVERIFY(bad.exitCode != 0);
     QVERIFY2(bad.err.contains("bad-records.csv:3:"), bad.err.constData());
     QVERIFY(server_.running()); // the demo server, with another data folder, is left alone
@@ -257,13 +263,14 @@ void TestMonitorBus::commandLine_data() {
     QTest::addColumn<QByteArray>("said"); // in stdout or stderr
     QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Testing aids:");
     QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << QByteArray("unknown argument");
-    QTest::newRow("fail-read without code") << QStringList{"--fail-read", "get_CarModel"} << 2
-                                            << QByteArray("ENTRY=HRESULT");
-    QTest::newRow("fail-read success code") << QStringList{"--fail-read", "get_CarModel=0"} << 2
-                                            << QByteArray("ENTRY=HRESULT");
-    QTest::newRow("exit-after not a number") << QStringList{"--exit-after", "x"} << 2
-                                             << QByteArray("--exit-after");
-    QTest::newRow("import without file") << QStringList{"import-fleet"} << 2 << QByteArray("needs a file");
+    QTest::newRow("fail-read without code")
+        << QStringList{"--fail-read", "get_CarModel"} << 2 << QByteArray("ENTRY=HRESULT");
+    QTest::newRow("fail-read success code")
+        << QStringList{"--fail-read", "get_CarModel=0"} << 2 << QByteArray("ENTRY=HRESULT");
+    QTest::newRow("exit-after not a number")
+        << QStringList{"--exit-after", "x"} << 2 << QByteArray("--exit-after");
+    QTest::newRow("import without file")
+        << QStringList{"import-fleet"} << 2 << QByteArray("needs a file");
     QTest::newRow("import missing file") << QStringList{"import-fleet", "/nonexistent/f.csv"} << 1
                                          << QByteArray("/nonexistent/f.csv");
 }

@@ -13,9 +13,9 @@ namespace kp::test {
 
 namespace {
 QDBusMessage busCall(const QString &member, const QVariantList &args) {
-    QDBusMessage m = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), member);
+    QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                    QStringLiteral("/org/freedesktop/DBus"),
+                                                    QStringLiteral("org.freedesktop.DBus"), member);
     m.setArguments(args);
     return QDBusConnection::sessionBus().call(m, QDBus::Block, 5000);
 }

@@ -36,7 +36,8 @@ using kp::test::MonitorProcess;
 namespace {
 
 const QString serviceName = QStringLiteral("org.kelvon.Monitoring");
-const QString prompt = QStringLiteral("\nPress [Y]es to terminate,[N]o to continue and [C]ancel to Debug");
+const QString prompt =
+    QStringLiteral("\nPress [Y]es to terminate,[N]o to continue and [C]ancel to Debug");
 const QString classId = QStringLiteral("{BF924D2E-5B18-4FB5-9F00-A6804802EF9E}");
 
 QString sourceFile(const QString &rel) {
@@ -66,12 +67,12 @@ void stopAnyServer() {
 }
 
 QString importInto(const QString &dataDir) {
-    const auto f = kp::test::runMonitor({QStringLiteral("--data"), dataDir,
-                                         QStringLiteral("import-fleet"),
-                                         sourceFile(QStringLiteral("tests/data/monitor/fleet.csv"))});
-    const auto r = kp::test::runMonitor({QStringLiteral("--data"), dataDir,
-                                         QStringLiteral("import-records"),
-                                         sourceFile(QStringLiteral("tests/data/monitor/records.csv"))});
+    const auto f =
+        kp::test::runMonitor({QStringLiteral("--data"), dataDir, QStringLiteral("import-fleet"),
+                              sourceFile(QStringLiteral("tests/data/monitor/fleet.csv"))});
+    const auto r =
+        kp::test::runMonitor({QStringLiteral("--data"), dataDir, QStringLiteral("import-records"),
+                              sourceFile(QStringLiteral("tests/data/monitor/records.csv"))});
     if (f.exitCode != 0) return QString::fromUtf8(f.err);
     if (r.exitCode != 0) return QString::fromUtf8(r.err);
     return {};
@@ -122,6 +123,7 @@ private slots:
     void exportVariants();
     void computingNeverFinishes();
     void computingPercentsRise();
+    void clientOwnedByApplication();
 
 private:
     QTemporaryDir home_;
@@ -140,7 +142,10 @@ void TestServerClient::init() {
     stopAnyServer();
 }
 
-void TestServerClient::cleanup() { stopAnyServer(); }
+void TestServerClient::cleanup() {
+    // The application's own client meets its server still running when the application ends.
+    if (qstrcmp(QTest::currentTestFunction(), "clientOwnedByApplication") != 0) stopAnyServer();
+}
 
 void TestServerClient::constructionContactsNothing() {
     TKelvonAutomation a;
@@ -212,13 +217,12 @@ void TestServerClient::cannotStartServer_data() {
     QTest::addColumn<QString>("message");
     QTest::newRow("missing") << QByteArray() << false << int(REGDB_E_CLASSNOTREG)
                              << QStringLiteral("Класс не зарегистрирован, ClassID: ") + classId;
-    QTest::newRow("not executable") << QByteArray("#!/bin/sh\n") << false
-                                    << int(REGDB_E_CLASSNOTREG)
-                                    << QStringLiteral("Класс не зарегистрирован, ClassID: ") + classId;
-    QTest::newRow("exits at once") << QByteArray("#!/bin/sh\nexit 1\n") << true
-                                   << int(CO_E_SERVER_EXEC_FAILURE)
-                                   << QStringLiteral("Ошибка при выполнении сервера, ClassID: ") +
-                                          classId;
+    QTest::newRow("not executable")
+        << QByteArray("#!/bin/sh\n") << false << int(REGDB_E_CLASSNOTREG)
+        << QStringLiteral("Класс не зарегистрирован, ClassID: ") + classId;
+    QTest::newRow("exits at once")
+        << QByteArray("#!/bin/sh\nexit 1\n") << true << int(CO_E_SERVER_EXEC_FAILURE)
+        << QStringLiteral("Ошибка при выполнении сервера, ClassID: ") + classId;
 }
 
 void TestServerClient::cannotStartServer() {
@@ -311,7 +315,8 @@ void TestServerClient::reportForms_data() {
     QTest::addColumn<int>("entry");
     QTest::addColumn<QString>("report");
     const QString modelCall = QStringLiteral("GetDefaultInterface()->get_CarModel((BSTR*)&Value)");
-    const QString deviceCall = QStringLiteral("GetDefaultInterface()->get_CarDevice((long*)&Value)");
+    const QString deviceCall =
+        QStringLiteral("GetDefaultInterface()->get_CarDevice((long*)&Value)");
     const int modelLine = tableLine(QStringLiteral("KP_READ(CarModel,"));
     const int deviceLine = tableLine(QStringLiteral("KP_READ(CarDevice,"));
     QVERIFY(modelLine > 0 && deviceLine > 0);
@@ -320,12 +325,12 @@ void TestServerClient::reportForms_data() {
                                  << QStringLiteral("'%1': Неопознанная ошибка @ Kelvon_tlb.inc/%2")
                                         .arg(modelCall)
                                         .arg(modelLine);
-    QTest::newRow("no system text") << QStringLiteral("get_CarDevice=80040299")
-                                    << int(Entry::get_CarDevice)
-                                    << QStringLiteral("(%1) Error: 80040299 (-2147220839) @ "
-                                                      "Kelvon_tlb.inc/%2")
-                                           .arg(deviceCall)
-                                           .arg(deviceLine);
+    QTest::newRow("no system text")
+        << QStringLiteral("get_CarDevice=80040299") << int(Entry::get_CarDevice)
+        << QStringLiteral("(%1) Error: 80040299 (-2147220839) @ "
+                          "Kelvon_tlb.inc/%2")
+               .arg(deviceCall)
+               .arg(deviceLine);
 }
 
 void TestServerClient::reportForms() {
@@ -414,12 +419,13 @@ void TestServerClient::failedWritesAndMethodsShowNothing() {
     TKelvonAutomation a;
     ModalAnswerer answerer(QMessageBox::Yes);
     QCOMPARE(a.set_GroupIndex(99), DISP_E_BADINDEX);
-    QCOMPARE(a.StartComputing(QStringLiteral("nosuch.kgr"), 517, QStringLiteral("19.05.2009 08:00:00"),
+    QCOMPARE(a.StartComputing(QStringLiteral("nosuch.kgr"), 517,
+                              QStringLiteral("19.05.2009 08:00:00"),
                               QStringLiteral("19.05.2009 20:00:00"), QStringLiteral("GSM"), 0),
              E_INVALIDARG);
     QCOMPARE(a.StartComputing(QStringLiteral("avtokolonna1.kgr"), 517,
-                              QStringLiteral("19.05.2009 8:00"), QStringLiteral("19.05.2009 20:00:00"),
-                              QStringLiteral("GSM"), 0),
+                              QStringLiteral("19.05.2009 8:00"),
+                              QStringLiteral("19.05.2009 20:00:00"), QStringLiteral("GSM"), 0),
              E_INVALIDARG);
     QCOMPARE(a.StartComputing(QStringLiteral("avtokolonna1.kgr"), 517,
                               QStringLiteral("19.05.2009 08:00:00"),
@@ -439,7 +445,10 @@ void TestServerClient::eventsReachHandlers() {
     TKelvonAutomation a;
     int ends = 0, lists = 0, closes = 0;
     QObject *sender = nullptr;
-    a.OnEndComputing = [&](QObject *s) { ++ends; sender = s; };
+    a.OnEndComputing = [&](QObject *s) {
+        ++ends;
+        sender = s;
+    };
     a.OnChangeCarsLists = [&](QObject *) { ++lists; };
     a.OnCloseServer = [&](QObject *) { ++closes; };
     QCOMPARE(a.get_GroupsNum(), 3);
@@ -465,7 +474,8 @@ void TestServerClient::eventsReachHandlers() {
 void TestServerClient::eventsWithoutHandlersAreDropped() {
     TKelvonAutomation a;
     int calls = 0;
-    for (int id = 201; id <= 205; ++id) a.InvokeEvent(id, {QVariant(1)}); // no handlers: nothing
+    for (int id = 201; id <= 205; ++id)
+        a.InvokeEvent(id, {QVariant(1)}); // no handlers: nothing
     a.OnEndComputing = [&](QObject *) { ++calls; };
     a.InvokeEvent(200, {});
     a.InvokeEvent(206, {});
@@ -504,7 +514,8 @@ void TestServerClient::serverKilledMidEnumeration() {
         const TCarReads r = a.ReadCar(2);
         QCOMPARE(answerer.count(), 12);
         for (const auto &box : answerer.seen())
-            QVERIFY2(box.text.contains(QStringLiteral("Вызванный объект отключился")), qPrintable(box.text));
+            QVERIFY2(box.text.contains(QStringLiteral("Вызванный объект отключился")),
+                     qPrintable(box.text));
         QCOMPARE(r.CarDevice, 0);
         QCOMPARE(r.GroupFileName, QString());
         QCOMPARE(a.set_CarIndex(3), RPC_E_DISCONNECTED);
@@ -593,7 +604,8 @@ void TestServerClient::workerClientBoxShownByMainThread() {
     QTRY_VERIFY((box = openHrCheckBox()) != nullptr);
     QCOMPARE(box->windowModality(), Qt::NonModal);
     QVERIFY(QApplication::activeModalWidget() == nullptr);
-    QVERIFY(box->text().startsWith(QLatin1String("'GetDefaultInterface()->get_TripsNum((long*)&Value)'")));
+    QVERIFY(box->text().startsWith(
+        QLatin1String("'GetDefaultInterface()->get_TripsNum((long*)&Value)'")));
     QVERIFY(!trips.has_value()); // the worker waits for the answer
     box->button(QMessageBox::No)->click();
     QVERIFY(worker->wait(10000));
@@ -645,15 +657,17 @@ void TestServerClient::importedFleetEnumeratedAndExported() {
     // The per-vehicle retrieval as the calculation makes it.
     const QString path = out.filePath(QStringLiteral("temp.dbf"));
     QCOMPARE(a.SetGroupIndexByFileName(QStringLiteral("north.kgr")), S_OK);
-    QCOMPARE(a.StartComputing(QStringLiteral("north.kgr"), 9001, QStringLiteral("19.05.2009 08:00:00"),
+    QCOMPARE(a.StartComputing(QStringLiteral("north.kgr"), 9001,
+                              QStringLiteral("19.05.2009 08:00:00"),
                               QStringLiteral("19.05.2009 10:00:00"), QStringLiteral("GSM"), 0),
              S_OK);
     QVERIFY(waitComputed(a));
     QCOMPARE(a.get_ComputingPercents(), 100);
     QCOMPARE(a.get_TripsNum(), 1);
     QCOMPARE(a.set_TripIndex(1), S_OK);
-    QCOMPARE(a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num12"), 1, 1),
-             S_OK);
+    QCOMPARE(
+        a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num12"), 1, 1),
+        S_OK);
     const auto table = kp::localsql::DbfTable::read(path);
     QCOMPARE(table.recordCount(), 5);
     const char *times[] = {"19.05.2009 08:00:17", "19.05.2009 08:20:43", "19.05.2009 08:47:05",
@@ -670,12 +684,14 @@ void TestServerClient::importedFleetEnumeratedAndExported() {
     }
 
     // Over USB the same vehicle has one record; device 123456 counts on inputs 3 and 4.
-    QCOMPARE(a.StartComputing(QStringLiteral("south.kgr"), 123456, QStringLiteral("19.05.2009 00:00:00"),
+    QCOMPARE(a.StartComputing(QStringLiteral("south.kgr"), 123456,
+                              QStringLiteral("19.05.2009 00:00:00"),
                               QStringLiteral("20.05.2009 23:59:59"), QStringLiteral("GSM"), 0),
              S_OK);
     QVERIFY(waitComputed(a));
-    QCOMPARE(a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num34"), 1, 1),
-             S_OK);
+    QCOMPARE(
+        a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num34"), 1, 1),
+        S_OK);
     const auto t34 = kp::localsql::DbfTable::read(path);
     QCOMPARE(t34.recordCount(), 3);
     QCOMPARE(t34.value(1, t34.fieldIndex(QStringLiteral("COUNTER3"))).toLongLong(), 36);
@@ -683,13 +699,15 @@ void TestServerClient::importedFleetEnumeratedAndExported() {
 
     // A period without records: no trip, and the export refuses and writes nothing.
     QFile::remove(path);
-    QCOMPARE(a.StartComputing(QStringLiteral("north.kgr"), 9002, QStringLiteral("19.05.2009 08:00:00"),
+    QCOMPARE(a.StartComputing(QStringLiteral("north.kgr"), 9002,
+                              QStringLiteral("19.05.2009 08:00:00"),
                               QStringLiteral("19.05.2009 10:00:00"), QStringLiteral("GSM"), 0),
              S_OK);
     QVERIFY(waitComputed(a));
     QCOMPARE(a.get_TripsNum(), 0);
-    QCOMPARE(a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num12"), 1, 1),
-             KELVON_E_NODATA);
+    QCOMPARE(
+        a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num12"), 1, 1),
+        KELVON_E_NODATA);
     QVERIFY(!QFile::exists(path));
 }
 
@@ -703,8 +721,9 @@ void TestServerClient::exportReadBackThroughDatabaseLayer() {
                               QStringLiteral("19.05.2009 23:59:59"), QStringLiteral("GSM"), 0),
              S_OK);
     QVERIFY(waitComputed(a));
-    QCOMPARE(a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num12"), 1, 1),
-             S_OK);
+    QCOMPARE(
+        a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num12"), 1, 1),
+        S_OK);
 
     // The highest counter of each hour, as the interval counting asks for it.
     const double day = *kp::monitor::parseServerTime(QStringLiteral("19.05.2009 00:00:00"));
@@ -718,9 +737,10 @@ void TestServerClient::exportReadBackThroughDatabaseLayer() {
             if (r.stamp > lo && r.stamp < hi)
                 expected = std::max<qint64>(expected.value_or(r.counters[0]), r.counters[0]);
         }
-        kp::localsql::Query q(QStringLiteral("SELECT MAX(COUNTER1) as ValueC FROM '%1' WHERE "
-                                             "(TDATETIME > '%2') AND (TDATETIME < '%3')")
-                                  .arg(path, QString::number(lo, 'g', 15), QString::number(hi, 'g', 15)));
+        kp::localsql::Query q(
+            QStringLiteral("SELECT MAX(COUNTER1) as ValueC FROM '%1' WHERE "
+                           "(TDATETIME > '%2') AND (TDATETIME < '%3')")
+                .arg(path, QString::number(lo, 'g', 15), QString::number(hi, 'g', 15)));
         q.open();
         const QVariant v = q.fieldByName(QStringLiteral("ValueC"));
         if (!expected) {
@@ -742,14 +762,17 @@ void TestServerClient::exportVariants() {
         MonitorProcess server;
         if (!server.start(options)) return E_UNEXPECTED;
         TKelvonAutomation a;
-        a.StartComputing(QStringLiteral("avtokolonna1.kgr"), 1031, QStringLiteral("19.05.2009 08:00:00"),
+        a.StartComputing(QStringLiteral("avtokolonna1.kgr"), 1031,
+                         QStringLiteral("19.05.2009 08:00:00"),
                          QStringLiteral("19.05.2009 20:00:00"), QStringLiteral("USB"), 0);
         if (!waitComputed(a)) return E_UNEXPECTED;
         QFile::remove(path);
-        return a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num34"), 1, 1);
+        return a.ExportListToFile(path, QStringLiteral("data_counters"), QStringLiteral("num34"), 1,
+                                  1);
     };
     auto maxOf = [&](const QString &column) {
-        kp::localsql::Query q(QStringLiteral("SELECT MAX(%1) as ValueC FROM '%2'").arg(column, path));
+        kp::localsql::Query q(
+            QStringLiteral("SELECT MAX(%1) as ValueC FROM '%2'").arg(column, path));
         q.open();
         return q.fieldByName(QStringLiteral("ValueC"));
     };
@@ -766,8 +789,9 @@ void TestServerClient::exportVariants() {
     // Bad arguments and unwritable places: an error code and no file.
     stopAnyServer();
     TKelvonAutomation a;
-    a.StartComputing(QStringLiteral("avtokolonna1.kgr"), 1031, QStringLiteral("19.05.2009 08:00:00"),
-                     QStringLiteral("19.05.2009 20:00:00"), QStringLiteral("GSM"), 0);
+    a.StartComputing(QStringLiteral("avtokolonna1.kgr"), 1031,
+                     QStringLiteral("19.05.2009 08:00:00"), QStringLiteral("19.05.2009 20:00:00"),
+                     QStringLiteral("GSM"), 0);
     QVERIFY(waitComputed(a));
     QFile::remove(path);
     const QString list = QStringLiteral("data_counters");
@@ -828,6 +852,14 @@ void TestServerClient::computingPercentsRise() {
     QVERIFY(std::is_sorted(seen.begin(), seen.end()));
     QVERIFY(std::any_of(seen.begin(), seen.end(), [](int p) { return p > 0 && p < 100; }));
     QCOMPARE(a.get_TripsNum(), 1);
+}
+
+void TestServerClient::clientOwnedByApplication() {
+    // The window's client: owned by the application object and released after the last test,
+    // when the application object goes, still connected to its server.
+    auto *a = new TKelvonAutomation(QCoreApplication::instance());
+    QCOMPARE(a->get_GroupsNum(), 3);
+    QVERIFY(a->isConnected());
 }
 
 QTEST_MAIN(TestServerClient)

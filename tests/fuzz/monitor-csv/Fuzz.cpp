@@ -23,7 +23,9 @@ QByteArray quoted(const QList<CsvRow> &rows) {
     QByteArray out;
     for (const CsvRow &r : rows) {
         QStringList fields;
-        for (QString f : r.fields) fields.append(QLatin1Char('"') + f.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'));
+        for (QString f : r.fields)
+            fields.append(QLatin1Char('"') + f.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+                          QLatin1Char('"'));
         out += fields.join(QLatin1Char(',')).toUtf8() + "\n";
     }
     return out;
@@ -45,20 +47,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         // Blank rows vanish when parsed; a row of one empty field is written as "" and stays.
         const QList<CsvRow> again = parseCsv(quoted(rows), file);
         CHECK(again.size() == rows.size());
-        for (qsizetype i = 0; i < rows.size(); ++i) CHECK(again[i].fields == rows[i].fields);
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            CHECK(again[i].fields == rows[i].fields);
     } catch (const ImportError &e) {
         CHECK(e.line() >= 1 && e.line() <= lineCount(bytes));
     }
     try {
         const Fleet fleet = parseFleetCsv(bytes, file);
-        for (const Group &g : fleet) CHECK(!g.fileName.isEmpty() && !g.vehicles.isEmpty());
+        for (const Group &g : fleet)
+            CHECK(!g.fileName.isEmpty() && !g.vehicles.isEmpty());
     } catch (const ImportError &e) {
         CHECK(e.line() >= 1 && e.line() <= lineCount(bytes));
     }
     try {
         for (const ImportedRecord &r : parseRecordsCsv(bytes, file)) {
             CHECK(isChannel(r.channel));
-            for (auto c : r.record.counters) CHECK(c >= 0);
+            for (auto c : r.record.counters)
+                CHECK(c >= 0);
         }
     } catch (const ImportError &e) {
         CHECK(e.line() >= 1 && e.line() <= lineCount(bytes));
