@@ -37,11 +37,16 @@ EOleSysError serverSysError(HResult code, const QUuid &classId) {
 namespace detail {
 
 void SignalReceiver::onSignal(const QDBusMessage &message) {
-    if (sink_) sink_(kelvon::eventDispId(message.member()), message.arguments());
+    ++depth_;
+    // A copy: the handler may unsubscribe, which clears the callbacks.
+    if (EventSink sink = sink_) sink(kelvon::eventDispId(message.member()), message.arguments());
+    --depth_;
 }
 
 void SignalReceiver::onOwnerLeft() {
-    if (gone_) gone_();
+    ++depth_;
+    if (std::function<void()> gone = gone_) gone();
+    --depth_;
 }
 
 } // namespace detail
@@ -211,7 +216,12 @@ public:
                                 receiver_.get(), SLOT(onSignal(QDBusMessage)));
             }
         }
-        receiver_.reset();
+        receiver_->clear();
+        // An event handler may unsubscribe from inside the receiver's own slot.
+        if (receiver_->busy())
+            receiver_.release()->deleteLater();
+        else
+            receiver_.reset();
     }
 
     bool gone() const override { return gone_; }

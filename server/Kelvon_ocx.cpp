@@ -154,7 +154,7 @@ void TKelvonAutomation::serverLeft() {
 }
 
 void TKelvonAutomation::noteFailure(HResult hr) {
-    if (hr == RPC_E_DISCONNECTED && intf_ && intf_->gone()) serverGone_ = true;
+    if (hr == RPC_E_DISCONNECTED && intf_ && intf_->gone() && !serverGone_) serverLeft();
 }
 
 void TKelvonAutomation::InvokeEvent(int DispID, const QVariantList &Params) {

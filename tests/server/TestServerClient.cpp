@@ -90,6 +90,50 @@ bool waitComputed(TKelvonAutomation &a, int timeoutMs = 20000) {
     return true;
 }
 
+// A link that reaches no server: counts lookups and answers every read with 7.
+class FakeObject : public kp::server::IKelvonAutomation,
+                   public std::enable_shared_from_this<FakeObject> {
+public:
+    explicit FakeObject(HResult qi) : qi_(qi) {}
+    HResult QueryInterface(const QUuid &, std::shared_ptr<kp::server::IUnknown> &out) override {
+        if (failed(qi_)) {
+            out.reset();
+            return qi_;
+        }
+        out = shared_from_this();
+        return S_OK;
+    }
+    kp::server::CallResult invoke(Entry, const QVariantList &) override {
+        return {S_OK, QVariant::fromValue<qint32>(7)};
+    }
+    QList<kp::server::CallResult> invokePipelined(const QList<kp::server::Call> &calls) override {
+        QList<kp::server::CallResult> out;
+        for (const auto &c : calls)
+            out.append(invoke(c.entry, c.args));
+        return out;
+    }
+    void advise(kp::server::EventSink, std::function<void()>) override {}
+    void unadvise() override {}
+    bool gone() const override { return false; }
+    QString address() const override { return QStringLiteral("fake"); }
+
+private:
+    HResult qi_;
+};
+
+class FakeLink : public kp::server::Link {
+public:
+    explicit FakeLink(HResult qi = S_OK) : qi_(qi) {}
+    std::shared_ptr<kp::server::IUnknown> GetServer(const QUuid &) override {
+        ++lookups;
+        return std::make_shared<FakeObject>(qi_);
+    }
+    int lookups = 0;
+
+private:
+    HResult qi_;
+};
+
 } // namespace
 
 class TestServerClient : public QObject {
@@ -101,6 +145,8 @@ private slots:
     void cleanup();
 
     void constructionContactsNothing();
+    void oneLookupPerClient();
+    void interfaceRefused();
     void firstOperationStartsServerAndClientsShareIt();
     void attachesToRunningServer();
     void startsThroughBusActivation();
@@ -157,6 +203,55 @@ void TestServerClient::constructionContactsNothing() {
     QVERIFY(busNameOwner(serviceName).isEmpty());
     QVERIFY(!a.isConnected());
     QVERIFY(!a.GetDunk());
+}
+
+void TestServerClient::oneLookupPerClient() {
+    auto link = std::make_shared<FakeLink>();
+    TKelvonAutomation a(nullptr, link);
+    QCOMPARE(link->lookups, 0);
+    QCOMPARE(a.get_GroupsNum(), 7);
+    QCOMPARE(a.get_CarDevice(), 7);
+    QCOMPARE(a.set_CarIndex(1), S_OK);
+    QCOMPARE(link->lookups, 1);
+    a.reconnect(); // a new sequence looks the server up again
+    QCOMPARE(link->lookups, 1);
+    QCOMPARE(a.get_GroupsNum(), 7);
+    QCOMPARE(link->lookups, 2);
+}
+
+void TestServerClient::interfaceRefused() {
+    const QString report = QStringLiteral("'src->QueryInterface(GetIID(), (LPVOID*)(&intf))': "
+                                          "Интерфейс не поддерживается @ Kelvon_ocx.cpp/");
+    {
+        // No: the client holds no interface, and the operation fails instead of calling
+        // through nothing.
+        TKelvonAutomation a(nullptr, std::make_shared<FakeLink>(E_NOINTERFACE));
+        ModalAnswerer answerer(QMessageBox::No);
+        try {
+            a.get_GroupsNum();
+            QFAIL("read through a refused interface");
+        } catch (const kp::EOleSysError &e) {
+            QCOMPARE(e.errorCode(), E_NOINTERFACE);
+            QCOMPARE(e.message(),
+                     QStringLiteral("Интерфейс не поддерживается, ClassID: ") + classId);
+        }
+        QCOMPARE(answerer.count(), 1);
+        QVERIFY(answerer.seen().first().text.startsWith(report));
+        QVERIFY(!a.isConnected());
+        QVERIFY(!a.GetDunk());
+    }
+    {
+        TKelvonAutomation a(nullptr, std::make_shared<FakeLink>(E_NOINTERFACE));
+        ModalAnswerer answerer(QMessageBox::Yes);
+        try {
+            a.set_GroupIndex(1);
+            QFAIL("Yes did not raise");
+        } catch (const kp::EOleException &e) {
+            QCOMPARE(e.errorCode(), E_NOINTERFACE);
+            QVERIFY(e.message().startsWith(report));
+            QCOMPARE(e.source(), QStringLiteral("Kelvon_ocx.cpp"));
+        }
+    }
 }
 
 void TestServerClient::firstOperationStartsServerAndClientsShareIt() {
@@ -450,7 +545,11 @@ void TestServerClient::eventsReachHandlers() {
         sender = s;
     };
     a.OnChangeCarsLists = [&](QObject *) { ++lists; };
-    a.OnCloseServer = [&](QObject *) { ++closes; };
+    // A handler may start a new sequence from inside the event.
+    a.OnCloseServer = [&](QObject *) {
+        ++closes;
+        a.reconnect();
+    };
     QCOMPARE(a.get_GroupsNum(), 3);
 
     QCOMPARE(a.StartComputing(QStringLiteral("avtokolonna1.kgr"), 517,
@@ -468,7 +567,8 @@ void TestServerClient::eventsReachHandlers() {
     server.terminate();
     QTRY_COMPARE(closes, 1);
     QVERIFY(server.waitForExit());
-    QTRY_VERIFY(a.serverWentAway());
+    QVERIFY(!a.isConnected());
+    QCOMPARE(a.get_GroupsNum(), 3); // the next operation starts a server again
 }
 
 void TestServerClient::eventsWithoutHandlersAreDropped() {
