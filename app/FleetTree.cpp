@@ -3,6 +3,7 @@
 #include "config/ConfigFiles.h"
 #include "server/Kelvon_ocx.h"
 
+#include <QHash>
 #include <QStandardItemModel>
 
 namespace kp::app {
@@ -101,6 +102,24 @@ QStringList FleetTreeFill::buildGroups(QStandardItemModel &model) {
 void FleetTreeFill::placeVehicles(QStandardItemModel &model, TKelvonAutomation &server) {
     QStandardItem *defaultNode = model.item(0);
     const int groupCount = int(groupNodes_.size());
+    // The vehicles of each parent are appended together when the placement ends, however it
+    // ends: one insertion per parent instead of one per vehicle keeps a shown tree cheap. Each
+    // parent's vehicles keep the server's order.
+    struct Pending {
+        QList<QStandardItem *> parents;
+        QHash<QStandardItem *, QList<QStandardItem *>> children;
+        void add(QStandardItem *parent, QStandardItem *child) {
+            auto it = children.find(parent);
+            if (it == children.end()) {
+                parents.append(parent);
+                it = children.insert(parent, {});
+            }
+            it->append(child);
+        }
+        ~Pending() {
+            for (QStandardItem *p : parents) p->appendRows(children.value(p));
+        }
+    } pending;
     const int serverGroups = server.get_GroupsNum();
     for (int i = 1; i <= serverGroups; ++i) {
         const int cars = server.ReadGroupCarsNum(i);
@@ -116,10 +135,14 @@ void FleetTreeFill::placeVehicles(QStandardItemModel &model, TKelvonAutomation &
                     parent = parent->child(at.subgroup - 1);
             }
             const QString text = vehicleNodeText(r.CarDevice, r.CarModel, r.CarNumber);
-            parent->appendRow(new VehicleItem(
-                text, TCarsParams(r.CarDevice, r.CarModel, r.CarNumber, r.CarRoute, r.CarDrivers,
-                                  r.CarAlias, r.CarTelNum, r.CarCheckPointsFile, r.GroupName,
-                                  r.GroupAddress, r.GroupContacts, r.GroupFileName)));
+            pending.add(parent, new VehicleItem(text, TCarsParams(r.CarDevice, r.CarModel,
+                                                                 r.CarNumber, r.CarRoute,
+                                                                 r.CarDrivers, r.CarAlias,
+                                                                 r.CarTelNum,
+                                                                 r.CarCheckPointsFile,
+                                                                 r.GroupName, r.GroupAddress,
+                                                                 r.GroupContacts,
+                                                                 r.GroupFileName)));
         }
     }
 }

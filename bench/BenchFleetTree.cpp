@@ -1,0 +1,180 @@
+// FillCarsTree of the main window over a fleet of 1,000 vehicles in 20 server groups, against a
+// kelvon-monitor with that fleet imported, and with 20 groups of two subgroups in the group files
+// and every vehicle placed by Cars.ini. The target is 2.5 s a fill; the server calls dominate
+// (see bench-fleet-enumeration). The benchmark runs its own session bus and an offscreen window.
+#include "app/Mainform.h"
+#include "app/CarsTreeView.h"
+#include "app/FleetTree.h"
+#include "platform/core/AppDir.h"
+#include "server/Kelvon_ocx.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QFile>
+#include <QDir>
+#include <QProcess>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kGroups = 20;
+constexpr int kCarsPerGroup = 50;
+
+struct Environment {
+    QTemporaryDir dir;
+    QProcess bus;
+    QProcess server;
+
+    ~Environment() {
+        server.kill();
+        server.waitForFinished();
+        bus.kill();
+        bus.waitForFinished();
+    }
+};
+
+std::unique_ptr<Environment> env;
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+bool setUp() {
+    env = std::make_unique<Environment>();
+    const QString monitor = QCoreApplication::applicationDirPath() + QStringLiteral("/kelvon-monitor");
+    const QString conf = env->dir.filePath(QStringLiteral("bus.conf"));
+    if (!writeFile(conf, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+                         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                         "<busconfig><type>session</type><listen>unix:tmpdir=" +
+                             QFile::encodeName(env->dir.path()) +
+                             "</listen><policy context=\"default\">"
+                             "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                             "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                             "</policy></busconfig>\n"))
+        return false;
+    env->bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + conf,
+                                                   QStringLiteral("--nofork"),
+                                                   QStringLiteral("--print-address")});
+    if (!env->bus.waitForReadyRead(10000)) return false;
+    qputenv("DBUS_SESSION_BUS_ADDRESS", env->bus.readLine().trimmed());
+
+    // The server's fleet, and the program's groups with every vehicle placed.
+    QByteArray csv = "group_file,group_name,group_address,group_contacts,device,model,number,"
+                     "route,drivers,alias,tel_num,check_points_file\n";
+    QByteArray groups = "[Groups]\r\ncount=" + QByteArray::number(kGroups) + "\r\n";
+    QByteArray subgroups, cars;
+    for (int g = 1; g <= kGroups; ++g) {
+        groups += QByteArray::number(g) + "=Группа " + QByteArray::number(g) + "\r\n";
+        subgroups += "[Group" + QByteArray::number(g) + "]\r\ncount=2\r\n1=Утро\r\n2=Вечер\r\n";
+        for (int c = 1; c <= kCarsPerGroup; ++c) {
+            const int device = 100000 + g * 1000 + c;
+            csv += QStringLiteral("depot%1.kgr,Автоколонна № %1,\"г. Самара, ул. Заводская, %1\","
+                                  "+7 846 200-00-%1,%2,ЛиАЗ-5256,АВ %3 63,Маршрут %4,"
+                                  "Иванов И. И.,Борт %2,+7927%2,%2.kcp\n")
+                       .arg(g)
+                       .arg(device)
+                       .arg(c, 3, 10, QLatin1Char('0'))
+                       .arg(c % 50 + 1)
+                       .toUtf8();
+            cars += "[" + QByteArray::number(device) + "]\r\nGroup1=" +
+                    QByteArray::number(kGroups + 1 - g) + "\r\nGroup2=" + QByteArray::number(c % 3) +
+                    "\r\nD1=2\r\nD2=3\r\nD3=1\r\nD4=1\r\n";
+        }
+    }
+    const QString appDir = env->dir.filePath(QStringLiteral("app"));
+    if (!writeFile(appDir + "/TS/GroupLVL1.ini", groups) ||
+        !writeFile(appDir + "/TS/GroupLVL2.ini", subgroups) ||
+        !writeFile(appDir + "/TS/Cars.ini", cars) ||
+        !writeFile(env->dir.filePath(QStringLiteral("fleet.csv")), csv))
+        return false;
+    kp::setAppDirForTests(appDir);
+    const QString data = env->dir.filePath(QStringLiteral("data"));
+    if (QProcess::execute(monitor, {QStringLiteral("--data"), data, QStringLiteral("import-fleet"),
+                                    env->dir.filePath(QStringLiteral("fleet.csv"))}) != 0)
+        return false;
+
+    env->server.setProcessChannelMode(QProcess::ForwardedChannels);
+    env->server.start(monitor, {QStringLiteral("--data"), data});
+    if (!env->server.waitForStarted()) return false;
+    for (int i = 0; i < 1000; ++i) {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+        m.setArguments({QStringLiteral("org.kelvon.Monitoring")});
+        const QDBusMessage r = QDBusConnection::sessionBus().call(m);
+        if (!r.arguments().isEmpty() && r.arguments().first().toBool()) return true;
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+int vehicleCount(const QStandardItemModel &model) {
+    int n = 0;
+    std::function<void(const QModelIndex &)> walk = [&](const QModelIndex &parent) {
+        for (int r = 0; r < model.rowCount(parent); ++r) {
+            const QModelIndex c = model.index(r, 0, parent);
+            if (kp::app::carRecord(c)) ++n;
+            walk(c);
+        }
+    };
+    walk({});
+    return n;
+}
+
+// The window's own fill: the group list box, the tree with its view, the collapse.
+void BM_FillCarsTree(benchmark::State &state) {
+    TForm1 w;
+    w.Automation = new TKelvonAutomation(&w);
+    w.FillCarsTree(); // connects
+    for (auto _ : state) w.FillCarsTree();
+    const int n = vehicleCount(*static_cast<QStandardItemModel *>(w.trvCars->model()));
+    state.counters["vehicles"] = n;
+    if (n != kGroups * kCarsPerGroup) state.SkipWithError("the fleet is incomplete");
+}
+
+// The same fill into a model no view shows: what the window adds.
+void BM_FillModelWithoutView(benchmark::State &state) {
+    TKelvonAutomation server;
+    QStandardItemModel model;
+    for (auto _ : state) kp::app::fillFleetTree(model, server);
+    state.counters["vehicles"] = vehicleCount(model);
+}
+
+// The group and subgroup nodes alone, without server calls.
+void BM_BuildTreeFromConfiguration(benchmark::State &state) {
+    QStandardItemModel model;
+    for (auto _ : state) {
+        kp::app::FleetTreeFill fill;
+        benchmark::DoNotOptimize(fill.buildGroups(model));
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_FillCarsTree)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_FillModelWithoutView)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_BuildTreeFromConfiguration)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (!setUp()) {
+        std::fprintf(stderr, "bench-fleet-tree: could not start a bus and a server\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    env.reset();
+    return 0;
+}
