@@ -58,8 +58,7 @@ QItemSelectionModel::SelectionFlags TCarsTreeView::selectionCommand(const QModel
     using SM = QItemSelectionModel;
     // Shift is ignored on purpose: it never extends the selection to a range.
     Qt::KeyboardModifiers mods = QGuiApplication::keyboardModifiers();
-    if (event)
-        switch (event->type()) {
+    if (event) switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
         case QEvent::MouseButtonDblClick:

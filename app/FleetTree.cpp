@@ -93,7 +93,8 @@ QStringList FleetTreeFill::buildGroups(QStandardItemModel &model) {
         model.appendRow(node);
         groupNodes_.append(node);
         const QStringList subs = files_->subgroups.names(g);
-        for (const QString &sub : subs) node->appendRow(folderNode(sub));
+        for (const QString &sub : subs)
+            node->appendRow(folderNode(sub));
         subgroupCounts_.append(int(subs.size()));
     }
     return groups;
@@ -117,7 +118,8 @@ void FleetTreeFill::placeVehicles(QStandardItemModel &model, TKelvonAutomation &
             it->append(child);
         }
         ~Pending() {
-            for (QStandardItem *p : parents) p->appendRows(children.value(p));
+            for (QStandardItem *p : parents)
+                p->appendRows(children.value(p));
         }
     } pending;
     const int serverGroups = server.get_GroupsNum();
@@ -135,14 +137,12 @@ void FleetTreeFill::placeVehicles(QStandardItemModel &model, TKelvonAutomation &
                     parent = parent->child(at.subgroup - 1);
             }
             const QString text = vehicleNodeText(r.CarDevice, r.CarModel, r.CarNumber);
-            pending.add(parent, new VehicleItem(text, TCarsParams(r.CarDevice, r.CarModel,
-                                                                 r.CarNumber, r.CarRoute,
-                                                                 r.CarDrivers, r.CarAlias,
-                                                                 r.CarTelNum,
-                                                                 r.CarCheckPointsFile,
-                                                                 r.GroupName, r.GroupAddress,
-                                                                 r.GroupContacts,
-                                                                 r.GroupFileName)));
+            pending.add(
+                parent,
+                new VehicleItem(text, TCarsParams(r.CarDevice, r.CarModel, r.CarNumber, r.CarRoute,
+                                                  r.CarDrivers, r.CarAlias, r.CarTelNum,
+                                                  r.CarCheckPointsFile, r.GroupName, r.GroupAddress,
+                                                  r.GroupContacts, r.GroupFileName)));
         }
     }
 }

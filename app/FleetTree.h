@@ -16,10 +16,9 @@ class TKelvonAutomation;
 
 // One vehicle as the server listed it, copied when the tree is filled and never changed after.
 struct TCarsParams {
-    TCarsParams(std::int32_t device, QString model, QString number, QString route,
-                QString drivers, QString alias, QString telNum, QString checkPointsFile,
-                QString groupName, QString groupAddress, QString groupContacts,
-                QString groupFileName)
+    TCarsParams(std::int32_t device, QString model, QString number, QString route, QString drivers,
+                QString alias, QString telNum, QString checkPointsFile, QString groupName,
+                QString groupAddress, QString groupContacts, QString groupFileName)
         : Device(device), Model(std::move(model)), Number(std::move(number)),
           Route(std::move(route)), Drivers(std::move(drivers)), Alias(std::move(alias)),
           TelNum(std::move(telNum)), CheckPointsFile(std::move(checkPointsFile)),

@@ -31,7 +31,8 @@ int storedValue(const QComboBox *box) { return box->currentIndex() + 1; }
 
 void TForm1::setupFleetTree() {
     auto guarded = [this](void (TForm1::*handler)()) {
-        return [this, handler] { kp::ui::runGuarded(this, [this, handler] { (this->*handler)(); }); };
+        return
+            [this, handler] { kp::ui::runGuarded(this, [this, handler] { (this->*handler)(); }); };
     };
     connect(trvCars->selectionModel(), &QItemSelectionModel::currentChanged, this,
             guarded(&TForm1::trvCarsChange));
@@ -97,7 +98,8 @@ void TForm1::LoadCarParams(std::int32_t device) {
     cmbGroupChange();
     choosePosition(cmbSubGroup, saved.subgroup - 1);
     QComboBox *roles[kp::config::kInputCount] = {cmbD1, cmbD2, cmbD3, cmbD4};
-    for (int i = 0; i < kp::config::kInputCount; ++i) choosePosition(roles[i], saved.roles[i] - 1);
+    for (int i = 0; i < kp::config::kInputCount; ++i)
+        choosePosition(roles[i], saved.roles[i] - 1);
 }
 
 void TForm1::cmbGroupChange() {
@@ -115,11 +117,13 @@ void TForm1::btnChangeParamsClick() {
                                            storedValue(cmbD3), storedValue(cmbD4)};
         if (selection.wholeNode) {
             // A group's vehicles get the same input roles and keep their group and subgroup.
-            for (const TCarsParams *car : selection.vehicles) cars.saveRoles(car->Device, roles);
+            for (const TCarsParams *car : selection.vehicles)
+                cars.saveRoles(car->Device, roles);
         } else {
             const kp::config::CarParams params{storedValue(cmbGroup), storedValue(cmbSubGroup),
                                                roles};
-            for (const TCarsParams *car : selection.vehicles) cars.saveParams(car->Device, params);
+            for (const TCarsParams *car : selection.vehicles)
+                cars.saveParams(car->Device, params);
         }
     }
     // The records above belong to the nodes this discards.

@@ -2,17 +2,17 @@
 // kelvon-monitor with that fleet imported, and with 20 groups of two subgroups in the group files
 // and every vehicle placed by Cars.ini. The target is 2.5 s a fill; the server calls dominate
 // (see bench-fleet-enumeration). The benchmark runs its own session bus and an offscreen window.
-#include "app/Mainform.h"
 #include "app/CarsTreeView.h"
 #include "app/FleetTree.h"
+#include "app/Mainform.h"
 #include "platform/core/AppDir.h"
 #include "server/Kelvon_ocx.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -51,20 +51,23 @@ bool writeFile(const QString &path, const QByteArray &bytes) {
 
 bool setUp() {
     env = std::make_unique<Environment>();
-    const QString monitor = QCoreApplication::applicationDirPath() + QStringLiteral("/kelvon-monitor");
+    const QString monitor =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/kelvon-monitor");
     const QString conf = env->dir.filePath(QStringLiteral("bus.conf"));
-    if (!writeFile(conf, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-                         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                         "<busconfig><type>session</type><listen>unix:tmpdir=" +
-                             QFile::encodeName(env->dir.path()) +
-                             "</listen><policy context=\"default\">"
-                             "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                             "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                             "</policy></busconfig>\n"))
+    if (!writeFile(
+            conf,
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig><type>session</type><listen>unix:tmpdir=" +
+                QFile::encodeName(env->dir.path()) +
+                "</listen><policy context=\"default\">"
+                "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                "</policy></busconfig>\n"))
         return false;
-    env->bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + conf,
-                                                   QStringLiteral("--nofork"),
-                                                   QStringLiteral("--print-address")});
+    env->bus.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--config-file=") + conf, QStringLiteral("--nofork"),
+                    QStringLiteral("--print-address")});
     if (!env->bus.waitForReadyRead(10000)) return false;
     qputenv("DBUS_SESSION_BUS_ADDRESS", env->bus.readLine().trimmed());
 
@@ -86,8 +89,9 @@ bool setUp() {
                        .arg(c, 3, 10, QLatin1Char('0'))
                        .arg(c % 50 + 1)
                        .toUtf8();
-            cars += "[" + QByteArray::number(device) + "]\r\nGroup1=" +
-                    QByteArray::number(kGroups + 1 - g) + "\r\nGroup2=" + QByteArray::number(c % 3) +
+            cars += "[" + QByteArray::number(device) +
+                    "]\r\nGroup1=" + QByteArray::number(kGroups + 1 - g) +
+                    "\r\nGroup2=" + QByteArray::number(c % 3) +
                     "\r\nD1=2\r\nD2=3\r\nD3=1\r\nD4=1\r\n";
         }
     }
@@ -136,7 +140,8 @@ void BM_FillCarsTree(benchmark::State &state) {
     TForm1 w;
     w.Automation = new TKelvonAutomation(&w);
     w.FillCarsTree(); // connects
-    for (auto _ : state) w.FillCarsTree();
+    for (auto _ : state)
+        w.FillCarsTree();
     const int n = vehicleCount(*static_cast<QStandardItemModel *>(w.trvCars->model()));
     state.counters["vehicles"] = n;
     if (n != kGroups * kCarsPerGroup) state.SkipWithError("the fleet is incomplete");
@@ -146,7 +151,8 @@ void BM_FillCarsTree(benchmark::State &state) {
 void BM_FillModelWithoutView(benchmark::State &state) {
     TKelvonAutomation server;
     QStandardItemModel model;
-    for (auto _ : state) kp::app::fillFleetTree(model, server);
+    for (auto _ : state)
+        kp::app::fillFleetTree(model, server);
     state.counters["vehicles"] = vehicleCount(model);
 }
 

@@ -54,9 +54,9 @@ void TestMainWindow::initTestCase() {
     monitor_.start(qEnvironmentVariable("KP_BIN_DIR") + "/kelvon-monitor",
                    {"--data", monitorData_.path()});
     QVERIFY(monitor_.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                                 "org.kelvon.Monitoring"),
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QDBusConnection::sessionBus().interface()->isServiceRegistered("org.kelvon.Monitoring"),
+        10000);
 }
 
 void TestMainWindow::cleanupTestCase() {

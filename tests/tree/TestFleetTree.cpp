@@ -47,7 +47,8 @@ std::unique_ptr<TForm1> startWindow() {
 }
 
 int iniInt(const QString &path, int device, const char *key, int def = -99) {
-    return kp::config::IniFile(path).readInteger(QString::number(device), QString::fromLatin1(key), def);
+    return kp::config::IniFile(path).readInteger(QString::number(device), QString::fromLatin1(key),
+                                                 def);
 }
 
 // Lets the modal boxes of the tests through: the editor and the name dialog are scripted.
@@ -109,18 +110,24 @@ void TestFleetTree::vehiclesArePlacedByCarsIni_data() {
     QTest::addColumn<int>("device");
     QTest::addColumn<QString>("where");
     QTest::addColumn<QString>("text");
-    QTest::newRow("no section: default node") << 7 << "По умолчанию@0" << "00007";
-    QTest::newRow("group and subgroup") << 101 << "Юг@2/Утро@0" << "ПАЗ-3205 - АС 101 63";
-    QTest::newRow("subgroup above the group's count: the group")
-        << 102 << "Юг@2" << "ЛиАЗ-5256";
-    QTest::newRow("group above the count: default node")
-        << 103 << "По умолчанию@0" << "ГАЗель - А 103 ВС";
-    QTest::newRow("second of two groups with one name") << 201 << "Север@3" << "НефАЗ-5299 - В 201 ОР";
-    QTest::newRow("a group named like the default node")
-        << 202 << "По умолчанию@4" << "ПАЗ-3205 - Е 202 КХ";
-    QTest::newRow("six digits, no model") << 123456 << "Юг@2/Вечер@1" << "123456";
-    QTest::newRow("subgroup 0: directly in the group") << 204 << "Юг@2" << "МАЗ-206 - К 204 МН";
-    QTest::newRow("negative device, no model") << -42 << "По умолчанию@0" << "-00042";
+    QTest::newRow("no section: default node") << 7 << "По умолчанию@0"
+                                              << "00007";
+    QTest::newRow("group and subgroup") << 101 << "Юг@2/Утро@0"
+                                        << "ПАЗ-3205 - АС 101 63";
+    QTest::newRow("subgroup above the group's count: the group") << 102 << "Юг@2"
+                                                                 << "ЛиАЗ-5256";
+    QTest::newRow("group above the count: default node") << 103 << "По умолчанию@0"
+                                                         << "ГАЗель - А 103 ВС";
+    QTest::newRow("second of two groups with one name") << 201 << "Север@3"
+                                                        << "НефАЗ-5299 - В 201 ОР";
+    QTest::newRow("a group named like the default node") << 202 << "По умолчанию@4"
+                                                         << "ПАЗ-3205 - Е 202 КХ";
+    QTest::newRow("six digits, no model") << 123456 << "Юг@2/Вечер@1"
+                                          << "123456";
+    QTest::newRow("subgroup 0: directly in the group") << 204 << "Юг@2"
+                                                       << "МАЗ-206 - К 204 МН";
+    QTest::newRow("negative device, no model") << -42 << "По умолчанию@0"
+                                               << "-00042";
 }
 
 void TestFleetTree::vehiclesArePlacedByCarsIni() {
@@ -171,7 +178,8 @@ void TestFleetTree::treeAfterAFill() {
     QCOMPARE(kp::app::carRecord(node(t, "@3/#201"))->GroupFileName, QStringLiteral("depot2.kgr"));
     // The group list of the panel is reloaded with nothing chosen.
     QStringList groups;
-    for (int i = 0; i < w->cmbGroup->count(); ++i) groups << w->cmbGroup->itemText(i);
+    for (int i = 0; i < w->cmbGroup->count(); ++i)
+        groups << w->cmbGroup->itemText(i);
     QCOMPARE(groups, (QStringList{"Север", "Юг", "Север", "По умолчанию"}));
     QCOMPARE(w->cmbGroup->currentIndex(), -1);
     QCOMPARE(w->cmbSubGroup->count(), 0);
@@ -191,11 +199,13 @@ void TestFleetTree::selectionByClicks_data() {
     QTest::newRow("default node") << QStringList{"@0"} << QList<int>{7, 103, -42} << true;
     QTest::newRow("subgroup without vehicles") << QStringList{"@1/@0"} << QList<int>{} << true;
     QTest::newRow("subgroup") << QStringList{"@2/@1"} << QList<int>{123456} << true;
-    QTest::newRow("group named like the default node") << QStringList{"@4"} << QList<int>{202} << true;
+    QTest::newRow("group named like the default node")
+        << QStringList{"@4"} << QList<int>{202} << true;
     QTest::newRow("group node and two vehicles with Ctrl")
         << QStringList{"@2", "ctrl:@3/#201", "ctrl:@0/#7"} << QList<int>{201, 7} << false;
     QTest::newRow("order of selection is kept")
-        << QStringList{"@2/#204", "ctrl:@0/#7", "ctrl:@2/@0/#101"} << QList<int>{204, 7, 101} << false;
+        << QStringList{"@2/#204", "ctrl:@0/#7", "ctrl:@2/@0/#101"} << QList<int>{204, 7, 101}
+        << false;
     QTest::newRow("Ctrl+click removes a node")
         << QStringList{"@2/#204", "ctrl:@0/#7", "ctrl:@2/#204"} << QList<int>{7} << false;
     QTest::newRow("Ctrl+click again adds it at the end")
@@ -265,7 +275,8 @@ void TestFleetTree::serverFailureInTheMiddleOfAFill() {
     QCOMPARE(whereIs(t, 7), QStringLiteral("По умолчанию@0"));
     QCOMPARE(whereIs(t, 101), QStringLiteral("Юг@2/Утро@0"));
     QCOMPARE(whereIs(t, 102), QStringLiteral("Юг@2"));
-    for (int later : {103, 201, 202, 123456, 204, -42}) QCOMPARE(whereIs(t, later), QString());
+    for (int later : {103, 201, 202, 123456, 204, -42})
+        QCOMPARE(whereIs(t, later), QString());
     QCOMPARE(w->cmbGroup->count(), 4);
     // With the server back the next rebuild starts afresh and places everything.
     QVERIFY(server().start());
@@ -351,17 +362,20 @@ void TestParamsPanel::panelShowsTheCurrentNode_data() {
     QTest::addColumn<int>("subgroup");
     QTest::addColumn<QList<int>>("roles"); // positions in the role boxes, -1 for none
     QTest::newRow("vehicle with group, subgroup, roles; a role outside 1..4 shows none")
-        << "@2/@0/#101" << true << 1 << QStringList{"Утро", "Вечер"} << 0 << QList<int>{1, 2, -1, 0};
+        << "@2/@0/#101" << true << 1 << QStringList{"Утро", "Вечер"} << 0
+        << QList<int>{1, 2, -1, 0};
     QTest::newRow("vehicle without a section")
         << "@0/#7" << true << -1 << QStringList{} << -1 << QList<int>{0, 0, 0, 0};
     QTest::newRow("vehicle with a subgroup above the count")
         << "@2/#102" << true << 1 << QStringList{"Утро", "Вечер"} << -1 << QList<int>{0, 0, 0, 0};
     QTest::newRow("vehicle with a group above the count")
         << "@0/#103" << true << -1 << QStringList{} << -1 << QList<int>{0, 0, 0, 0};
-    QTest::newRow("group node") << "@2" << false << -1 << QStringList{} << -1 << QList<int>{0, 0, 0, 0};
+    QTest::newRow("group node") << "@2" << false << -1 << QStringList{} << -1
+                                << QList<int>{0, 0, 0, 0};
     QTest::newRow("subgroup node")
         << "@2/@1" << false << -1 << QStringList{} << -1 << QList<int>{0, 0, 0, 0};
-    QTest::newRow("default node") << "@0" << false << -1 << QStringList{} << -1 << QList<int>{0, 0, 0, 0};
+    QTest::newRow("default node") << "@0" << false << -1 << QStringList{} << -1
+                                  << QList<int>{0, 0, 0, 0};
 }
 
 void TestParamsPanel::panelShowsTheCurrentNode() {
@@ -383,7 +397,8 @@ void TestParamsPanel::panelShowsTheCurrentNode() {
     QCOMPARE(w->cmbGroup->currentIndex(), group);
     if (groupEnabled) {
         QStringList items;
-        for (int i = 0; i < w->cmbSubGroup->count(); ++i) items << w->cmbSubGroup->itemText(i);
+        for (int i = 0; i < w->cmbSubGroup->count(); ++i)
+            items << w->cmbSubGroup->itemText(i);
         QCOMPARE(items, subgroups);
     }
     QCOMPARE(w->cmbSubGroup->currentIndex(), subgroup);
@@ -452,7 +467,8 @@ void TestParamsPanel::savesTheRolesOfAWholeNode_data() {
         << "@2" << 0 << 3 << QList<int>{101, 123456, 102, 204} << QList<int>{4, 1, 1, 1};
     QTest::newRow("default node: also vehicles without a section")
         << "@0" << 1 << 1 << QList<int>{7, 103, -42} << QList<int>{1, 2, 1, 1};
-    QTest::newRow("subgroup node") << "@2/@1" << 2 << 2 << QList<int>{123456} << QList<int>{1, 1, 3, 1};
+    QTest::newRow("subgroup node")
+        << "@2/@1" << 2 << 2 << QList<int>{123456} << QList<int>{1, 1, 3, 1};
 }
 
 void TestParamsPanel::savesTheRolesOfAWholeNode() {
@@ -461,8 +477,8 @@ void TestParamsPanel::savesTheRolesOfAWholeNode() {
     QFETCH(int, position);
     QFETCH(QList<int>, written);
     QFETCH(QList<int>, roles);
-    const QMap<int, QPair<int, int>> placement{{101, {2, 1}}, {123456, {2, 2}}, {102, {2, 3}},
-                                               {204, {2, 0}}, {103, {5, -99}}};
+    const QMap<int, QPair<int, int>> placement{
+        {101, {2, 1}}, {123456, {2, 2}}, {102, {2, 3}}, {204, {2, 0}}, {103, {5, -99}}};
     auto w = startWindow();
     TCarsTreeView *t = w->trvCars;
     t->expandAll();
@@ -472,7 +488,8 @@ void TestParamsPanel::savesTheRolesOfAWholeNode() {
     QTest::mouseClick(w->btnChangeParams, Qt::LeftButton);
     for (int device : written) {
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(iniInt(cars(), device, qPrintable(QStringLiteral("D%1").arg(i + 1))), roles.at(i));
+            QCOMPARE(iniInt(cars(), device, qPrintable(QStringLiteral("D%1").arg(i + 1))),
+                     roles.at(i));
         // Group and subgroup are not written: what was there stays, what was not stays missing.
         const auto was = placement.value(device, {-99, -99});
         QCOMPARE(iniInt(cars(), device, "Group1"), was.first);
@@ -641,15 +658,17 @@ void TestGroupEditor::editorOpensWithNothingSelected() {
     withEditor(*w, [&](TForm2 *f) {
         title = f->windowTitle();
         size = f->size();
-        for (QWidget *c : std::initializer_list<QWidget *>{f->cmbGroup, f->cmbSubGroup, f->btnAddGroup,
-                                                             f->btnChangeGroup, f->btnChangeSubGroup,
-                                                             f->btnAddSubGroup})
+        for (QWidget *c : std::initializer_list<QWidget *>{f->cmbGroup, f->cmbSubGroup,
+                                                           f->btnAddGroup, f->btnChangeGroup,
+                                                           f->btnChangeSubGroup, f->btnAddSubGroup})
             places << c->geometry();
-        for (int i = 0; i < f->cmbGroup->count(); ++i) items << f->cmbGroup->itemText(i);
+        for (int i = 0; i < f->cmbGroup->count(); ++i)
+            items << f->cmbGroup->itemText(i);
         current = f->cmbGroup->currentIndex();
         atOpen = state(f);
         chooseByKeys(f->cmbGroup, 1);
-        for (int i = 0; i < f->cmbSubGroup->count(); ++i) subItems << f->cmbSubGroup->itemText(i);
+        for (int i = 0; i < f->cmbSubGroup->count(); ++i)
+            subItems << f->cmbSubGroup->itemText(i);
         subCurrent = f->cmbSubGroup->currentIndex();
         afterGroup = state(f);
         chooseByKeys(f->cmbSubGroup, 1);
@@ -675,11 +694,22 @@ void TestGroupEditor::nameDialogTexts_data() {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("confirm");
-    QTest::newRow("add group") << "btnAddGroup" << "Добавление новой группы" << "" << "Добавить";
-    QTest::newRow("rename group") << "btnChangeGroup" << "Изменение группы" << "Юг" << "Изменить";
-    QTest::newRow("add subgroup") << "btnAddSubGroup" << "Добавление новой подгруппы" << "" << "Добавить";
-    QTest::newRow("rename subgroup")
-        << "btnChangeSubGroup" << "Изменение подгруппы" << "Вечер" << "Изменить";
+    QTest::newRow("add group") << "btnAddGroup"
+                               << "Добавление новой группы"
+                               << ""
+                               << "Добавить";
+    QTest::newRow("rename group") << "btnChangeGroup"
+                                  << "Изменение группы"
+                                  << "Юг"
+                                  << "Изменить";
+    QTest::newRow("add subgroup") << "btnAddSubGroup"
+                                  << "Добавление новой подгруппы"
+                                  << ""
+                                  << "Добавить";
+    QTest::newRow("rename subgroup") << "btnChangeSubGroup"
+                                     << "Изменение подгруппы"
+                                     << "Вечер"
+                                     << "Изменить";
 }
 
 void TestGroupEditor::nameDialogTexts() {
@@ -695,7 +725,8 @@ void TestGroupEditor::nameDialogTexts() {
         chooseByKeys(f->cmbGroup, 1);
         chooseByKeys(f->cmbSubGroup, 1);
         answerName(f->findChild<QPushButton *>(button), [&](TForm3 *d) {
-            seen << d->windowTitle() << d->Edit1->text() << d->Button1->text() << d->Button2->text();
+            seen << d->windowTitle() << d->Edit1->text() << d->Button1->text()
+                 << d->Button2->text();
             size = d->size();
             noDefault = !d->Button1->isDefault() && !d->Button2->isDefault() &&
                         !d->Button1->autoDefault() && !d->Button2->autoDefault();
@@ -763,18 +794,21 @@ void TestGroupEditor::addsSubgroups() {
     withEditor(*w, [&](TForm2 *f) {
         chooseByKeys(f->cmbGroup, group - 1);
         confirmName(f->btnAddSubGroup, "Ночь");
-        for (int i = 0; i < f->cmbSubGroup->count(); ++i) items << f->cmbSubGroup->itemText(i);
+        for (int i = 0; i < f->cmbSubGroup->count(); ++i)
+            items << f->cmbSubGroup->itemText(i);
         current = f->cmbSubGroup->currentIndex();
         changeSub = f->btnChangeSubGroup->isEnabled();
-        groupStillChosen = f->cmbGroup->currentIndex() == group - 1 && f->btnAddSubGroup->isEnabled();
+        groupStillChosen =
+            f->cmbGroup->currentIndex() == group - 1 && f->btnAddSubGroup->isEnabled();
     });
     QCOMPARE(sectionLines(subgroups(), "Group" + QString::number(group)), section);
     QCOMPARE(items, section.mid(1).replaceInStrings(QRegularExpression("^\\d+="), ""));
     QCOMPARE(current, -1);
     QVERIFY(!changeSub);
     QVERIFY(groupStillChosen);
-    QCOMPARE(childTexts(w->trvCars, node(w->trvCars, "@" + QString::number(group))).contains("Ночь"),
-             true);
+    QCOMPARE(
+        childTexts(w->trvCars, node(w->trvCars, "@" + QString::number(group))).contains("Ночь"),
+        true);
 }
 
 void TestGroupEditor::renamesASubgroup() {
@@ -877,7 +911,8 @@ void TestGroupEditor::closingWithoutChangesRebuildsTheTree() {
     t->expandAll();
     clickNode(t, node(t, "@0/#7"));
     // A hand edit since the last fill shows after the editor closes.
-    writeFile(dir_.path() + "/TS/Cars.ini", readFile(dir_.path() + "/TS/Cars.ini") + "[7]\r\nGroup1=3\r\n");
+    writeFile(dir_.path() + "/TS/Cars.ini",
+              readFile(dir_.path() + "/TS/Cars.ini") + "[7]\r\nGroup1=3\r\n");
     withEditor(*w, [](TForm2 *f) { QTest::keyClick(f, Qt::Key_Escape); });
     QCOMPARE(whereIs(t, 7), QStringLiteral("Север@3"));
     QVERIFY(t->selectedInOrder().isEmpty());

@@ -21,7 +21,9 @@ namespace {
 
 const QString kServiceName = QStringLiteral("org.kelvon.Monitoring");
 
-QString monitorExe() { return qEnvironmentVariable("KP_BIN_DIR") + QStringLiteral("/kelvon-monitor"); }
+QString monitorExe() {
+    return qEnvironmentVariable("KP_BIN_DIR") + QStringLiteral("/kelvon-monitor");
+}
 
 bool nameOwned() {
     QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
@@ -45,7 +47,8 @@ FleetServer::~FleetServer() { stop(); }
 
 bool FleetServer::importFleet(const QString &dataDir, const QString &csvPath) {
     QProcess p;
-    p.start(monitorExe(), {QStringLiteral("--data"), dataDir, QStringLiteral("import-fleet"), csvPath});
+    p.start(monitorExe(),
+            {QStringLiteral("--data"), dataDir, QStringLiteral("import-fleet"), csvPath});
     if (!p.waitForFinished(30000)) return false;
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
@@ -53,7 +56,8 @@ bool FleetServer::importFleet(const QString &dataDir, const QString &csvPath) {
 bool FleetServer::start(const QStringList &extraArgs) {
     stop();
     if (!imported_) {
-        const QString csv = qEnvironmentVariable("KP_SOURCE_DIR") + QStringLiteral("/tests/tree/fleet.csv");
+        const QString csv =
+            qEnvironmentVariable("KP_SOURCE_DIR") + QStringLiteral("/tests/tree/fleet.csv");
         if (!data_.isValid() || !importFleet(data_.path(), csv)) return false;
         imported_ = true;
     }
@@ -74,7 +78,8 @@ void FleetServer::stop() {
 void writeFile(const QString &path, const QByteArray &bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("cannot write %s", qPrintable(path));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
     f.write(bytes);
 }
 
@@ -88,17 +93,15 @@ void writeFixtureConfig(const QString &appDir) {
     const QString ts = appDir + QStringLiteral("/TS/");
     writeFile(ts + "GroupLVL1.ini",
               "[Groups]\r\ncount=4\r\n1=Север\r\n2=Юг\r\n3=Север\r\n4=По умолчанию\r\n");
-    writeFile(ts + "GroupLVL2.ini",
-              "[Group1]\r\ncount=1\r\n1=Пустая\r\n"
-              "[Group2]\r\ncount=2\r\n1=Утро\r\n2=Вечер\r\n");
-    writeFile(ts + "Cars.ini",
-              "[101]\r\nGroup1=2\r\nGroup2=1\r\nD1=2\r\nD2=3\r\nD3=7\r\n"
-              "[102]\r\nGroup1=2\r\nGroup2=3\r\n"
-              "[103]\r\nGroup1=5\r\n"
-              "[201]\r\nGroup1=3\r\n"
-              "[202]\r\nGroup1=4\r\n"
-              "[123456]\r\nGroup1=2\r\nGroup2=2\r\n"
-              "[204]\r\nGroup1=2\r\nGroup2=0\r\nD1=4\r\nD2=4\r\nD3=4\r\nD4=4\r\n");
+    writeFile(ts + "GroupLVL2.ini", "[Group1]\r\ncount=1\r\n1=Пустая\r\n"
+                                    "[Group2]\r\ncount=2\r\n1=Утро\r\n2=Вечер\r\n");
+    writeFile(ts + "Cars.ini", "[101]\r\nGroup1=2\r\nGroup2=1\r\nD1=2\r\nD2=3\r\nD3=7\r\n"
+                               "[102]\r\nGroup1=2\r\nGroup2=3\r\n"
+                               "[103]\r\nGroup1=5\r\n"
+                               "[201]\r\nGroup1=3\r\n"
+                               "[202]\r\nGroup1=4\r\n"
+                               "[123456]\r\nGroup1=2\r\nGroup2=2\r\n"
+                               "[204]\r\nGroup1=2\r\nGroup2=0\r\nD1=4\r\nD2=4\r\nD3=4\r\nD4=4\r\n");
 }
 
 QModelIndex node(const TCarsTreeView *tree, const QString &path) {
@@ -147,13 +150,15 @@ QString whereIs(const TCarsTreeView *tree, int device) {
 QStringList childTexts(const TCarsTreeView *tree, const QModelIndex &parent) {
     QStringList out;
     const QAbstractItemModel *m = tree->model();
-    for (int r = 0; r < m->rowCount(parent); ++r) out << m->index(r, 0, parent).data().toString();
+    for (int r = 0; r < m->rowCount(parent); ++r)
+        out << m->index(r, 0, parent).data().toString();
     return out;
 }
 
 QList<int> devices(const TForm1 &w) {
     QList<int> out;
-    for (const TCarsParams *c : w.selectedVehicles().vehicles) out << c->Device;
+    for (const TCarsParams *c : w.selectedVehicles().vehicles)
+        out << c->Device;
     return out;
 }
 
@@ -167,11 +172,13 @@ void clickNode(TCarsTreeView *tree, const QModelIndex &index, Qt::KeyboardModifi
 void chooseByKeys(QComboBox *box, int position) {
     box->setFocus();
     QTest::keyClick(box, Qt::Key_Home);
-    for (int i = 0; i < position; ++i) QTest::keyClick(box, Qt::Key_Down);
+    for (int i = 0; i < position; ++i)
+        QTest::keyClick(box, Qt::Key_Down);
 }
 
 void typeText(QWidget *w, const QString &text) {
-    for (QChar ch : text) QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    for (QChar ch : text)
+        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
 }
 
 void whenModal(const char *className, std::function<void(QWidget *)> fn, int timeoutMs) {
@@ -191,7 +198,8 @@ void whenModal(const char *className, std::function<void(QWidget *)> fn, int tim
             timer->stop();
             timer->deleteLater();
             g_scriptFailed = true;
-            while (QWidget *m = QApplication::activeModalWidget()) m->close();
+            while (QWidget *m = QApplication::activeModalWidget())
+                m->close();
         }
     });
     timer->start();
