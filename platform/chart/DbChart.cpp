@@ -3,6 +3,9 @@
 #include <qcustomplot.h>
 
 #include <QAbstractItemModel>
+#include <QTimeZone>
+#include <algorithm>
+#include <cmath>
 #include <QVBoxLayout>
 
 namespace kp::chart {
@@ -22,6 +25,12 @@ public:
 protected:
     double getTickStep(const QCPRange &) override { return step; }
     int getSubTickCount(double) override { return 0; }
+    // To the nearest millisecond: a tick a hair below the hour must not read as :59.
+    QString getTickLabel(double tick, const QLocale &locale, QChar, int) override {
+        const QDateTime t =
+            QDateTime::fromMSecsSinceEpoch(std::llround(tick * 1000.0), QTimeZone::utc());
+        return locale.toString(t, dateTimeFormat());
+    }
 };
 
 QFont boldFont(const QFont &base) {
@@ -176,8 +185,19 @@ void DbChart::loadSeries(int s) {
 void DbChart::setBottomAxisIncrement(double days) {
     increment_ = days;
     // The ticker works in seconds; a bar is a fifth of the interval wide.
-    if (auto t = plot_->xAxis->ticker().dynamicCast<IntervalTicker>()) t->step = days * 86400.0;
+    // Whole milliseconds, so that the ticks do not drift from the interval starts.
+    if (auto t = plot_->xAxis->ticker().dynamicCast<IntervalTicker>())
+        t->step = std::round(days * 86400.0 * 1000.0) / 1000.0;
     for (auto *b : bars_) b->setWidth(days * 86400.0 * 0.2);
+}
+
+QStringList DbChart::bottomAxisLabels() const {
+    QVector<double> ticks;
+    QVector<QString> labels;
+    QCPAxis *x = plot_->xAxis;
+    x->ticker()->generate(x->range(), QLocale(), 'g',
+                          x->numberPrecision(), ticks, nullptr, &labels);
+    return QStringList(labels.begin(), labels.end());
 }
 
 void DbChart::setRightReserve(int pixels) {
@@ -187,12 +207,29 @@ void DbChart::setRightReserve(int pixels) {
 
 void DbChart::refresh() {
     plot_->rescaleAxes();
+    // The labels stand at the bars' own moments (the key range of a bar series includes the
+    // bars' width, so it is not the first moment).
     bool found = false;
-    QCPRange keys = bars_[0]->getKeyRange(found);
+    double first = 0, last = 0;
+    for (QCPBars *b : bars_) {
+        if (!b->visible() || b->data()->isEmpty()) continue;
+        const double lo = b->data()->constBegin()->key;
+        const double hi = (b->data()->constEnd() - 1)->key;
+        first = found ? std::min(first, lo) : lo;
+        last = found ? std::max(last, hi) : hi;
+        found = true;
+    }
+    // Some room above and below the tallest bars, the axis line always in view.
+    QCPRange values = plot_->yAxis->range();
+    values.lower = std::min(values.lower, 0.0);
+    values.upper = std::max(values.upper, 0.0);
+    const double margin = (values.upper - values.lower) * 0.08;
+    plot_->yAxis->setRange(values.lower - (values.lower < 0 ? margin : 0),
+                           values.upper + (values.upper > 0 ? margin : 0));
     if (found) {
-        plot_->xAxis->ticker()->setTickOrigin(keys.lower);
-        double pad = increment_ * 86400.0 * 0.5;
-        plot_->xAxis->setRange(keys.lower - pad, keys.upper + pad);
+        plot_->xAxis->ticker()->setTickOrigin(first);
+        const double pad = increment_ * 86400.0 * 0.5;
+        plot_->xAxis->setRange(first - pad, last + pad);
     }
     plot_->replot();
 }

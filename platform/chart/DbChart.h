@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 #include <QWidget>
@@ -61,6 +62,8 @@ public:
     // Distance between consecutive bottom-axis labels, in days.
     void setBottomAxisIncrement(double days);
     double bottomAxisIncrement() const { return increment_; }
+    // The bottom axis labels as they are drawn for the current range.
+    QStringList bottomAxisLabels() const;
 
     // Keeps a strip of the given width free at the right of the plot for the totals box.
     void setRightReserve(int pixels);
