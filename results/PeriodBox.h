@@ -11,13 +11,13 @@ namespace kp::results {
 
 // The items of the preset list, in list order.
 enum Preset {
-    PresetCustom = 0,      // "Произвольный"
-    PresetToday,           // "С начала суток"
-    PresetThisWeek,        // "С начала недели"
-    PresetThisMonth,       // "С начала месяца"
-    PresetYesterday,       // "За предыдущие сутки"
-    PresetPreviousWeek,    // "За предыдущюю неделю"
-    PresetPreviousMonth,   // "За предыдущий месяц"
+    PresetCustom = 0,    // "Произвольный"
+    PresetToday,         // "С начала суток"
+    PresetThisWeek,      // "С начала недели"
+    PresetThisMonth,     // "С начала месяца"
+    PresetYesterday,     // "За предыдущие сутки"
+    PresetPreviousWeek,  // "За предыдущюю неделю"
+    PresetPreviousMonth, // "За предыдущий месяц"
 };
 
 struct PeriodDates {

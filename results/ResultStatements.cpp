@@ -27,7 +27,8 @@ QString chartColumns(const QStringList &devices) {
 QString gridColumnsSql(const QStringList &devices, DisplayMode mode) {
     QString g;
     for (const QString &n : devices) {
-        const QString outNegated = QStringLiteral("SUM(-CAST(OUT") + n + QStringLiteral(" as integer))");
+        const QString outNegated =
+            QStringLiteral("SUM(-CAST(OUT") + n + QStringLiteral(" as integer))");
         if (mode == DisplayMode::InOut)
             g += QStringLiteral(", ") + sumIn(n) + QStringLiteral(" as IN") + n +
                  QStringLiteral(", ") + outNegated + QStringLiteral(" as OUT") + n;

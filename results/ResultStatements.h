@@ -30,10 +30,10 @@ QList<GridColumn> gridColumns(const QStringList &devices, DisplayMode mode);
 
 // The totals box "Общее кол-во" for the fields INKolvo and OUTKolvo of the totals query.
 struct TotalsView {
-    QString caption;  // Label11
-    QString in;       // lblSumIN
-    QString out;      // lblSumOUT (hidden in mode Sum, and then left as it was)
-    bool outVisible;  // Label12 and lblSumOUT
+    QString caption; // Label11
+    QString in;      // lblSumIN
+    QString out;     // lblSumOUT (hidden in mode Sum, and then left as it was)
+    bool outVisible; // Label12 and lblSumOUT
     bool operator==(const TotalsView &) const = default;
 };
 TotalsView totalsView(DisplayMode mode, const QVariant &inSum, const QVariant &outSum);

@@ -4,9 +4,9 @@
 
 #include <QAbstractItemModel>
 #include <QTimeZone>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
-#include <QVBoxLayout>
 
 namespace kp::chart {
 
@@ -46,8 +46,8 @@ DbChart::DbChart(QWidget *parent) : QWidget(parent), plot_(new QCustomPlot(this)
     lay->addWidget(plot_);
 
     plot_->plotLayout()->insertRow(0);
-    auto *title = new QCPTextElement(plot_,
-        QStringLiteral("Зависимость кол-ва перевезенных пассажиров от времени"),
+    auto *title = new QCPTextElement(
+        plot_, QStringLiteral("Зависимость кол-ва перевезенных пассажиров от времени"),
         boldFont(font()));
     title->setObjectName(QStringLiteral("title"));
     plot_->plotLayout()->addElement(0, 0, title);
@@ -88,13 +88,13 @@ DbChart::DbChart(QWidget *parent) : QWidget(parent), plot_(new QCustomPlot(this)
     plot_->legend->setVisible(true);
     plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     for (int i = 0; i < 2; ++i)
-        if (auto *item = plot_->legend->itemWithPlottable(bars_[i]))
-            item->setTextColor(colours[i]);
+        if (auto *item = plot_->legend->itemWithPlottable(bars_[i])) item->setTextColor(colours[i]);
 }
 
 DbChart::~DbChart() {
     for (auto &s : sources_)
-        for (const auto &c : s.connections) disconnect(c);
+        for (const auto &c : s.connections)
+            disconnect(c);
 }
 
 QString DbChart::title() const {
@@ -118,7 +118,8 @@ void DbChart::setSeriesActive(int s, bool active) {
 
 void DbChart::setSeriesData(int s, const SeriesData &d) {
     QVector<double> keys(d.x.size());
-    for (int i = 0; i < d.x.size(); ++i) keys[i] = toAxisKey(d.x[i]);
+    for (int i = 0; i < d.x.size(); ++i)
+        keys[i] = toAxisKey(d.x[i]);
     bars_[s]->setData(keys, d.y, false); // sorts by x
 }
 int DbChart::seriesPointCount(int s) const { return bars_[s]->data()->size(); }
@@ -136,7 +137,8 @@ SeriesData DbChart::seriesData(int s) const {
 void DbChart::setSeriesSource(int s, QAbstractItemModel *model, int xColumn, int yColumn,
                               XReader readX) {
     Source &src = sources_[s];
-    for (const auto &c : src.connections) disconnect(c);
+    for (const auto &c : src.connections)
+        disconnect(c);
     src.connections.clear();
     src.model = model;
     src.xColumn = xColumn;
@@ -164,7 +166,8 @@ void DbChart::loadSeries(int s) {
         clearSeries(s);
         return;
     }
-    while (m->canFetchMore(QModelIndex())) m->fetchMore(QModelIndex());
+    while (m->canFetchMore(QModelIndex()))
+        m->fetchMore(QModelIndex());
     SeriesData d;
     const int rows = m->rowCount();
     const int columns = m->columnCount();
@@ -188,15 +191,16 @@ void DbChart::setBottomAxisIncrement(double days) {
     // Whole milliseconds, so that the ticks do not drift from the interval starts.
     if (auto t = plot_->xAxis->ticker().dynamicCast<IntervalTicker>())
         t->step = std::round(days * 86400.0 * 1000.0) / 1000.0;
-    for (auto *b : bars_) b->setWidth(days * 86400.0 * 0.2);
+    for (auto *b : bars_)
+        b->setWidth(days * 86400.0 * 0.2);
 }
 
 QStringList DbChart::bottomAxisLabels() const {
     QVector<double> ticks;
     QVector<QString> labels;
     QCPAxis *x = plot_->xAxis;
-    x->ticker()->generate(x->range(), QLocale(), 'g',
-                          x->numberPrecision(), ticks, nullptr, &labels);
+    x->ticker()->generate(x->range(), QLocale(), 'g', x->numberPrecision(), ticks, nullptr,
+                          &labels);
     return QStringList(labels.begin(), labels.end());
 }
 
