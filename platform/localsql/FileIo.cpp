@@ -69,8 +69,12 @@ FileIdentity identityOf(const struct stat &st) {
 
 FileIdentity identityOf(const QString &path) {
     struct stat st;
-    if (fileIo().stat(nativePath(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return FileIdentity{};
+    if (fileIo().stat(nativePath(path).constData(), &st) != 0) {
+        FileIdentity id;
+        if (errno != ENOENT && errno != ENOTDIR) id.size = -2, id.inode = std::uint64_t(errno);
+        return id;
+    }
+    if (!S_ISREG(st.st_mode)) return FileIdentity{};
     return identityOf(st);
 }
 

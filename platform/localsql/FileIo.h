@@ -41,7 +41,8 @@ public:
 FileIo &fileIo();
 void setFileIo(FileIo *io);
 
-// The identity of a file by path, or nullopt-like: size -1 when the file is not there.
+// The identity of a file by path: size -1 when there is no such file, -2 when it could not be
+// looked at (the errno is then in `inode`).
 FileIdentity identityOf(const QString &path);
 FileIdentity identityOf(const struct stat &st);
 
