@@ -96,6 +96,14 @@ QItemSelectionModel::SelectionFlags TCarsTreeView::selectionCommand(const QModel
     }
 }
 
+void TCarsTreeView::focusInEvent(QFocusEvent *event) {
+    // The item views make the first node current when they get the focus without one; that
+    // would show the first node in the parameters panel before the operator picked anything.
+    // The first movement key picks the first node instead.
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
 void TCarsTreeView::keyPressEvent(QKeyEvent *event) {
     // Selecting every node at once has no order of selection; the tree does not offer it.
     if (event == QKeySequence::SelectAll) {

@@ -330,6 +330,7 @@ class TestParamsPanel : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void panelBeforeTheFirstPick();
     void panelShowsTheCurrentNode_data();
     void panelShowsTheCurrentNode();
     void savesOneVehicle();
@@ -352,6 +353,22 @@ void TestParamsPanel::init() {
     kp::setAppDirForTests(dir_.path());
     QDir(dir_.path() + "/TS").removeRecursively();
     writeFixtureConfig(dir_.path());
+}
+
+void TestParamsPanel::panelBeforeTheFirstPick() {
+    auto w = startWindow();
+    TCarsTreeView *t = w->trvCars;
+    t->setFocus(Qt::TabFocusReason); // the focus alone picks nothing
+    QTest::qWait(20);
+    QVERIFY(!t->currentIndex().isValid());
+    for (QComboBox *c : {w->cmbGroup, w->cmbSubGroup, w->cmbD1, w->cmbD2, w->cmbD3, w->cmbD4}) {
+        QVERIFY(c->isEnabled());
+        QCOMPARE(c->currentIndex(), -1);
+    }
+    QTest::keyClick(t, Qt::Key_Down); // the first movement picks the first node
+    QCOMPARE(t->selectedInOrder(), QList<QModelIndex>{node(t, "@0")});
+    QVERIFY(!w->cmbGroup->isEnabled());
+    QCOMPARE(w->cmbD1->currentIndex(), 0);
 }
 
 void TestParamsPanel::panelShowsTheCurrentNode_data() {
