@@ -888,6 +888,13 @@ DbfAppender::DbfAppender(const QString &path) : path_(path) {
     fd_ = f.release();
 }
 
+// Readers that stop at the end mark instead of trusting the count would otherwise see the
+// unfinished record; put the mark back where the old rows end, if the file lets us.
+void DbfAppender::restoreEndMark(qint64 at) {
+    const char end = static_cast<char>(kFileEnd);
+    writeAll(fd_, &end, 1, at);
+}
+
 DbfAppender::~DbfAppender() {
     if (fd_ >= 0) fileIo().close(fd_);
 }
@@ -907,19 +914,27 @@ void DbfAppender::appendEncoded(const QByteArray &records, qint64 count) {
     // Any failure below leaves the header as it was; the identity is unknown from then on, so
     // whoever caches the table reads it again.
     identity_ = FileIdentity{};
+    // The records and an end mark after them first, then the count and the date. Until the
+    // count is written, a reader that trusts it sees the old rows.
     QByteArray tail = records;
     tail.append(static_cast<char>(kFileEnd));
     const qint64 at = headerLength_ + count_ * recordLength_;
-    if (!writeAll(fd_, tail.constData(), tail.size(), at))
-        fail(path_, QStringLiteral("cannot append the record: %1").arg(errnoText(errno)));
+    if (!writeAll(fd_, tail.constData(), tail.size(), at)) {
+        const int err = errno;
+        restoreEndMark(at);
+        fail(path_, QStringLiteral("cannot append the record: %1").arg(errnoText(err)));
+    }
     char head[7];
     const QDate today = QDate::currentDate();
     head[0] = static_cast<char>(today.year() - 1900);
     head[1] = static_cast<char>(today.month());
     head[2] = static_cast<char>(today.day());
     put32(head + 3, static_cast<quint64>(count_ + count));
-    if (!writeAll(fd_, head, sizeof head, 1))
-        fail(path_, QStringLiteral("cannot update the record count: %1").arg(errnoText(errno)));
+    if (!writeAll(fd_, head, sizeof head, 1)) {
+        const int err = errno;
+        restoreEndMark(at);
+        fail(path_, QStringLiteral("cannot update the record count: %1").arg(errnoText(err)));
+    }
     count_ += count;
     struct stat st;
     if (fileIo().fstat(fd_, &st) == 0) identity_ = identityOf(st);

@@ -139,10 +139,11 @@ private:
     std::shared_ptr<Data> d_;
 };
 
-// Appends records to an existing table. The records and the end mark are written first, past the
+// Appends records to an existing table. The records and an end mark are written first, past the
 // current last record; only then the header's record count and date. A failure before the count
-// is written leaves the old count, so the table reads with the rows it had and the next append
-// overwrites the unfinished bytes. Keeps the file open between appends.
+// is written leaves the old count (and the end mark is put back where the old rows end), so the
+// table reads with the rows it had and the next append overwrites the unfinished bytes. Keeps
+// the file open between appends.
 class DbfAppender {
 public:
     // Opens the table and checks its header and size. Throws kp::EDatabaseError.
@@ -163,6 +164,7 @@ public:
     void appendEncoded(const QByteArray &records, qint64 count);
 
 private:
+    void restoreEndMark(qint64 at);
     QString path_;
     int fd_ = -1;
     QList<DbfField> fields_;

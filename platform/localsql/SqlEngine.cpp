@@ -554,7 +554,8 @@ int authorize(void *aux, int action, const char *a1, const char *, const char *d
     switch (action) {
     case SQLITE_READ:
     case SQLITE_INSERT:
-        if (a1 && dbName && std::strcmp(dbName, "temp") == 0) {
+        // COUNT(*) reads no column and names no schema: every attached table counts.
+        if (a1 && (!dbName || std::strcmp(dbName, "temp") == 0)) {
             const QString name = QString::fromUtf8(a1);
             if (e->tables.contains(name) && !e->authTables.contains(name))
                 e->authTables.append(name);
@@ -855,6 +856,8 @@ Engine::Impl::Cached *Engine::Impl::prepare(const SqlShape &shape, const std::st
         Cached &c = cache[shape.key];
         c.stmt = stmt;
         c.tables = authTables;
+        for (const QString &t : shape.tables)
+            if (tables.contains(t) && !c.tables.contains(t)) c.tables.append(t);
         c.used = ++tick;
         return &c;
     }

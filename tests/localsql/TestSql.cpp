@@ -595,7 +595,10 @@ void TestSql::insertFailingAtTheNthOperationKeepsTheTable() {
         const DbfTable t = DbfTable::read(result);
         QCOMPARE(t.recordCount(), 2);
         QCOMPARE(t.value(1, 2).toString(), QStringLiteral("2"));
-        QCOMPARE(fixtures::independentRead(result)["records"].toArray().size(), 2);
+        // A reader that stops at the end mark agrees, unless the file refused even the end
+        // mark's repair (every operation failing).
+        if (!permanent)
+            QCOMPARE(fixtures::independentRead(result)["records"].toArray().size(), 2);
         COMPARE_ROWS(select(kCount.arg(R)).rows, (QList<QVariantList>{{2}}));
     }
     QVERIFY(n > 2);
