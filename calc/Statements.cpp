@@ -37,8 +37,8 @@ QString insertRowSql(const QString &resultPath, int role, const QString &device,
     const QString sep = QStringLiteral("', '");
     if (role == RoleCarried)
         return head + QStringLiteral(" (DateTime, DTSTR, INKolvo, IN") + device +
-               QStringLiteral(", OUTKolvo, OUT") + device + u')' + values + i + sep + i + sep +
-               o + sep + o + QStringLiteral("')");
+               QStringLiteral(", OUTKolvo, OUT") + device + u')' + values + i + sep + i + sep + o +
+               sep + o + QStringLiteral("')");
     return head + QStringLiteral(" (DateTime, DTSTR, INKolvo, OUTKolvo, IN") + device +
            QStringLiteral(", OUT") + device + u')' + values + i + sep + o + sep + i + sep + o +
            QStringLiteral("')");

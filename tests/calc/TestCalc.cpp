@@ -62,14 +62,14 @@ void TestCalc::intervalCount_data() {
         << at(2009, 5, 19) << at(2009, 5, 20) << 24.0 << qint64(24);
     QTest::newRow("yesterday in 2025 hourly")
         << at(2025, 3, 9) << at(2025, 3, 10) << 24.0 << qint64(24);
-    QTest::newRow("08:00-20:00 hourly") << at(2009, 5, 19, 8) << at(2009, 5, 19, 20) << 24.0
-                                        << qint64(12);
+    QTest::newRow("08:00-20:00 hourly")
+        << at(2009, 5, 19, 8) << at(2009, 5, 19, 20) << 24.0 << qint64(12);
     QTest::newRow("10 days weekly") << at(2009, 5, 1) << at(2009, 5, 11) << kWeek << qint64(2);
     QTest::newRow("one week weekly") << at(2009, 5, 11) << at(2009, 5, 18) << kWeek << qint64(1);
     QTest::newRow("one week by the minute")
         << at(2024, 6, 3) << at(2024, 6, 10) << 1440.0 << qint64(10080);
-    QTest::newRow("end equals start") << at(2009, 5, 19, 8) << at(2009, 5, 19, 8) << 24.0
-                                      << qint64(0);
+    QTest::newRow("end equals start")
+        << at(2009, 5, 19, 8) << at(2009, 5, 19, 8) << 24.0 << qint64(0);
     QTest::newRow("end before start")
         << at(2009, 5, 19, 20) << at(2009, 5, 19, 8) << 24.0 << qint64(-12);
 }
@@ -153,15 +153,15 @@ void TestCalc::countedRows_data() {
     const QVariant none;
     auto ints = [](std::initializer_list<qlonglong> v) {
         QList<QVariant> l;
-        for (qlonglong x : v) l << QVariant(x);
+        for (qlonglong x : v)
+            l << QVariant(x);
         return l;
     };
     QTest::newRow("entering: none 40 46 46 30 36")
         << 2 << (QList<QVariant>{none} + ints({40, 46, 46, 30, 36}))
         << QStringList{"-", "20/0", "3/0", "-", "-", "3/0"};
     QTest::newRow("entering: 32-bit integers as well")
-        << 2 << QList<QVariant>{QVariant(int(9)), QVariant(int(15))}
-        << QStringList{"4/0", "3/0"};
+        << 2 << QList<QVariant>{QVariant(int(9)), QVariant(int(15))} << QStringList{"4/0", "3/0"};
     QTest::newRow("an empty interval keeps the carried reading")
         << 2 << QList<QVariant>{QVariant(qlonglong(10)), none, none, QVariant(qlonglong(20))}
         << QStringList{"5/0", "-", "-", "5/0"};
@@ -175,8 +175,8 @@ void TestCalc::countedRows_data() {
     QTest::newRow("real column: halves round to even")
         << 2 << QList<QVariant>{QVariant(3.0), QVariant(5.0), QVariant(7.0)}
         << QStringList{"2/0", "-", "2/0"};
-    QTest::newRow("role 1 and unknown roles write nothing") << 0 << ints({40, 60})
-                                                            << QStringList{"-", "-"};
+    QTest::newRow("role 1 and unknown roles write nothing")
+        << 0 << ints({40, 60}) << QStringList{"-", "-"};
     QTest::newRow("role 7 writes nothing") << 7 << ints({40}) << QStringList{"-"};
 }
 
@@ -191,14 +191,14 @@ void TestCalc::countedRows() {
 void TestCalc::carriedReadingFollowsTheReadings_data() {
     QTest::addColumn<QList<QVariant>>("maxima");
     QTest::addColumn<double>("carried");
-    QTest::newRow("after a restart the lower reading") << QList<QVariant>{
-        QVariant(), QVariant(qlonglong(40)), QVariant(qlonglong(46)), QVariant(qlonglong(46)),
-        QVariant(qlonglong(30))} << 15.0;
-    QTest::newRow("odd integer halves toward zero") << QList<QVariant>{QVariant(qlonglong(41))}
-                                                    << 20.0;
+    QTest::newRow("after a restart the lower reading")
+        << QList<QVariant>{QVariant(), QVariant(qlonglong(40)), QVariant(qlonglong(46)),
+                           QVariant(qlonglong(46)), QVariant(qlonglong(30))}
+        << 15.0;
+    QTest::newRow("odd integer halves toward zero")
+        << QList<QVariant>{QVariant(qlonglong(41))} << 20.0;
     QTest::newRow("22.5 to the even 22") << QList<QVariant>{QVariant(45.0)} << 22.0;
-    QTest::newRow("23.5 to the even 24") << QList<QVariant>{QVariant(45.0), QVariant(47.0)}
-                                         << 24.0;
+    QTest::newRow("23.5 to the even 24") << QList<QVariant>{QVariant(45.0), QVariant(47.0)} << 24.0;
     QTest::newRow("no data at all") << QList<QVariant>{QVariant(), QVariant()} << 0.0;
 }
 
@@ -207,7 +207,8 @@ void TestCalc::carriedReadingFollowsTheReadings() {
     QFETCH(double, carried);
     int splitSign = 0;
     InputCounter c(RoleEntering, splitSign);
-    for (const QVariant &v : maxima) c.next(v);
+    for (const QVariant &v : maxima)
+        c.next(v);
     QCOMPARE(c.carried(), carried);
 }
 
@@ -288,9 +289,9 @@ void TestCalc::insertStatements() {
     QFETCH(qint64, in);
     QFETCH(qint64, out);
     QFETCH(QString, sql);
-    QCOMPARE(insertRowSql("/opt/kp/result.dbf", role, "517", "39952,5", "19.05.2009 12:00:00", in,
-                          out),
-             sql);
+    QCOMPARE(
+        insertRowSql("/opt/kp/result.dbf", role, "517", "39952,5", "19.05.2009 12:00:00", in, out),
+        sql);
 }
 
 QTEST_GUILESS_MAIN(TestCalc)
