@@ -3,6 +3,8 @@
 #include "app/CarsTreeView.h"
 #include "platform/chart/DbChart.h"
 #include "platform/core/AppDir.h"
+#include "platform/localsql/Query.h"
+#include "platform/localsql/QueryModel.h"
 #include "platform/ui/MessageBoxes.h"
 #include "results/PeriodBox.h"
 #include "server/Kelvon_ocx.h"
@@ -121,12 +123,15 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent) {
     splitterMain->setSizes({216, 934 - 216 - 5});
 
     setupFleetTree();
+    setupCalculation();
 
     // The client area is 934 × 714 at 96 pixels per inch; the menu bar comes on top of it.
     resize(934, 714 + menuBar()->sizeHint().height());
 }
 
 TForm1::~TForm1() {
+    stopCalculationForClose();
+    delete SelectedCars;
     if (Form1 == this) Form1 = nullptr;
 }
 

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "app/FleetTree.h"
+#include "calc/Run.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -27,6 +29,10 @@ class TCarsTreeView;
 namespace kp::chart {
 class DbChart;
 }
+namespace kp::localsql {
+class Query;
+class QueryModel;
+} // namespace kp::localsql
 
 class TKelvonAutomation;
 
@@ -62,12 +68,27 @@ public:
     // The vehicles the tree's selection stands for, in the order they are processed.
     kp::app::SelectionVehicles selectedVehicles() const;
 
+    // Calculation run and result display (CalcHandlers.cpp).
+    void Button1Click();
+    void BuildSelectedCars();
+    void ShowResults();
+    void rbtInOutClick();
+    void rbtSumClick();
+    // What the next runs talk to: the monitoring server and Cars.ini (tests give their own).
+    kp::calc::Calculation::ServerFactory RunServer;
+    kp::calc::Calculation::RoleSourceFactory RunRoles;
+
     // Members shared with the calculation and the result display.
     QPointer<QThread> CalcThread;
     QString ResultPath;
     TKelvonAutomation *Automation = nullptr; // owned by the application object
     double IntervalsPerDay = 24;
     QStringList *SelectedCars = nullptr;
+    // The queries of the result display and the grid's data source.
+    std::unique_ptr<kp::localsql::Query> ResultQuery;
+    std::unique_ptr<kp::localsql::Query> QueryChart;
+    std::unique_ptr<kp::localsql::Query> QueryGrid;
+    kp::localsql::QueryModel *DataSource1 = nullptr;
 
     // Controls, by their design names.
     QSplitter *splitterMain;      // left pane | right pane
@@ -118,6 +139,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildMenu();
@@ -127,10 +149,21 @@ private:
     QWidget *buildChartAndGrid();
     void placeChartOverlays();
     void setupFleetTree();
+    void setupCalculation();
+    void detachDisplay();
+    void setRunProgressRange(qint64 maximum);
+    void setRunProgressPosition(qint64 position);
+    void restoreIdleState(bool withErrors);
+    void stopCalculationForClose();
     void N3Click();
 
     bool shown_ = false;
+    kp::localsql::QueryModel *chartSource_ = nullptr; // QueryChart's rows for both series
+    qint64 progressScale_ = 1; // run totals beyond the bar's int range are scaled down
 };
 
 // The one main window, reachable by the calculation thread's completion.
 extern TForm1 *Form1;
+
+// Set by every press of "Расчет"/"Отмена"; the report command reads it.
+extern bool CalcStarted;

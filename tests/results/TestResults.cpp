@@ -36,8 +36,8 @@ void TestResults::presets_data() {
     QTest::newRow("this week on a Monday") << mon << 2 << mon << QDate(2009, 5, 19);
     QTest::newRow("this week on a Sunday") << sun << 2 << mon << QDate(2009, 5, 25);
     QTest::newRow("this month") << wed << 3 << QDate(2009, 5, 1) << QDate(2009, 5, 21);
-    QTest::newRow("this month on the first") << QDate(2009, 5, 1) << 3 << QDate(2009, 5, 1)
-                                             << QDate(2009, 5, 2);
+    QTest::newRow("this month on the first")
+        << QDate(2009, 5, 1) << 3 << QDate(2009, 5, 1) << QDate(2009, 5, 2);
     QTest::newRow("yesterday") << wed << 4 << QDate(2009, 5, 19) << wed;
     QTest::newRow("yesterday on the first of January")
         << QDate(2025, 1, 1) << 4 << QDate(2024, 12, 31) << QDate(2025, 1, 1);
@@ -102,35 +102,51 @@ void TestResults::statements_data() {
                                   << in + "SUM(-CAST(OUTKolvo as integer)) as OUTKolvo " + t;
     QTest::newRow("in/out, one")
         << DisplayMode::InOut << QStringList{"1234"}
-        << in + "SUM(CAST(OUTKolvo as integer)) as OUTKolvo , SUM(CAST(IN1234 as integer)) as "
-                "IN1234, SUM(CAST(OUT1234 as integer)) as OUT1234" + t
-        << in + "SUM(-CAST(OUTKolvo as integer)) as OUTKolvo , SUM(CAST(IN1234 as integer)) as "
-                "IN1234, SUM(-CAST(OUT1234 as integer)) as OUT1234" + t;
+        << in +
+               "SUM(CAST(OUTKolvo as integer)) as OUTKolvo , SUM(CAST(IN1234 as integer)) as "
+               "IN1234, SUM(CAST(OUT1234 as integer)) as OUT1234" +
+               t
+        << in +
+               "SUM(-CAST(OUTKolvo as integer)) as OUTKolvo , SUM(CAST(IN1234 as integer)) as "
+               "IN1234, SUM(-CAST(OUT1234 as integer)) as OUT1234" +
+               t;
     QTest::newRow("in/out, two")
         << DisplayMode::InOut << QStringList{"12", "345"}
-        << in + "SUM(CAST(OUTKolvo as integer)) as OUTKolvo , SUM(CAST(IN12 as integer)) as "
-                "IN12, SUM(CAST(OUT12 as integer)) as OUT12, SUM(CAST(IN345 as integer)) as "
-                "IN345, SUM(CAST(OUT345 as integer)) as OUT345" + t
-        << in + "SUM(-CAST(OUTKolvo as integer)) as OUTKolvo , SUM(CAST(IN12 as integer)) as "
-                "IN12, SUM(-CAST(OUT12 as integer)) as OUT12, SUM(CAST(IN345 as integer)) as "
-                "IN345, SUM(-CAST(OUT345 as integer)) as OUT345" + t;
-    QTest::newRow("carried, none") << DisplayMode::Sum << QStringList{}
-                                   << in + "0 as OUTKolvo " + t << in + "0 as OUTKolvo " + t;
+        << in +
+               "SUM(CAST(OUTKolvo as integer)) as OUTKolvo , SUM(CAST(IN12 as integer)) as "
+               "IN12, SUM(CAST(OUT12 as integer)) as OUT12, SUM(CAST(IN345 as integer)) as "
+               "IN345, SUM(CAST(OUT345 as integer)) as OUT345" +
+               t
+        << in +
+               "SUM(-CAST(OUTKolvo as integer)) as OUTKolvo , SUM(CAST(IN12 as integer)) as "
+               "IN12, SUM(-CAST(OUT12 as integer)) as OUT12, SUM(CAST(IN345 as integer)) as "
+               "IN345, SUM(-CAST(OUT345 as integer)) as OUT345" +
+               t;
+    QTest::newRow("carried, none") << DisplayMode::Sum << QStringList{} << in + "0 as OUTKolvo " + t
+                                   << in + "0 as OUTKolvo " + t;
     QTest::newRow("carried, one")
         << DisplayMode::Sum << QStringList{"1234"}
-        << in + "0 as OUTKolvo , SUM(CAST(IN1234 as integer)) as IN1234, SUM(CAST(OUT1234 as "
-                "integer)) as OUT1234" + t
-        << in + "0 as OUTKolvo , SUM(CAST(IN1234 as integer)) + SUM(-CAST(OUT1234 as integer)) "
-                "as IN1234, SUM(-CAST(OUT1234 as integer)) as OUT1234" + t;
+        << in +
+               "0 as OUTKolvo , SUM(CAST(IN1234 as integer)) as IN1234, SUM(CAST(OUT1234 as "
+               "integer)) as OUT1234" +
+               t
+        << in +
+               "0 as OUTKolvo , SUM(CAST(IN1234 as integer)) + SUM(-CAST(OUT1234 as integer)) "
+               "as IN1234, SUM(-CAST(OUT1234 as integer)) as OUT1234" +
+               t;
     QTest::newRow("carried, two")
         << DisplayMode::Sum << QStringList{"12", "345"}
-        << in + "0 as OUTKolvo , SUM(CAST(IN12 as integer)) as IN12, SUM(CAST(OUT12 as "
-                "integer)) as OUT12, SUM(CAST(IN345 as integer)) as IN345, SUM(CAST(OUT345 as "
-                "integer)) as OUT345" + t
-        << in + "0 as OUTKolvo , SUM(CAST(IN12 as integer)) + SUM(-CAST(OUT12 as integer)) as "
-                "IN12, SUM(-CAST(OUT12 as integer)) as OUT12, SUM(CAST(IN345 as integer)) + "
-                "SUM(-CAST(OUT345 as integer)) as IN345, SUM(-CAST(OUT345 as integer)) as "
-                "OUT345" + t;
+        << in +
+               "0 as OUTKolvo , SUM(CAST(IN12 as integer)) as IN12, SUM(CAST(OUT12 as "
+               "integer)) as OUT12, SUM(CAST(IN345 as integer)) as IN345, SUM(CAST(OUT345 as "
+               "integer)) as OUT345" +
+               t
+        << in +
+               "0 as OUTKolvo , SUM(CAST(IN12 as integer)) + SUM(-CAST(OUT12 as integer)) as "
+               "IN12, SUM(-CAST(OUT12 as integer)) as OUT12, SUM(CAST(IN345 as integer)) + "
+               "SUM(-CAST(OUT345 as integer)) as IN345, SUM(-CAST(OUT345 as integer)) as "
+               "OUT345" +
+               t;
 }
 
 void TestResults::statements() {
@@ -188,12 +204,16 @@ void TestResults::totals_data() {
     QTest::addColumn<QString>("outText");
     QTest::addColumn<bool>("outVisible");
     QTest::newRow("in/out: leaving made positive")
-        << DisplayMode::InOut << QVariant(qlonglong(120)) << QVariant(qlonglong(-97))
-        << "Входящих:" << "120" << "97" << true;
-    QTest::newRow("in/out: null sums show 0") << DisplayMode::InOut << QVariant() << QVariant()
-                                              << "Входящих:" << "0" << "0" << true;
+        << DisplayMode::InOut << QVariant(qlonglong(120)) << QVariant(qlonglong(-97)) << "Входящих:"
+        << "120"
+        << "97" << true;
+    QTest::newRow("in/out: null sums show 0")
+        << DisplayMode::InOut << QVariant() << QVariant() << "Входящих:"
+        << "0"
+        << "0" << true;
     QTest::newRow("carried: one total") << DisplayMode::Sum << QVariant(qlonglong(120))
-                                        << QVariant(qlonglong(-97)) << "Перевезенных:" << "120"
+                                        << QVariant(qlonglong(-97)) << "Перевезенных:"
+                                        << "120"
                                         << "" << false;
 }
 
