@@ -2,6 +2,7 @@
 
 #include "platform/core/Exceptions.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QStringDecoder>
 #include <array>
@@ -128,6 +129,10 @@ bool encodeText(const QString &text, QByteArray &out) {
     out.clear();
     out.reserve(text.size());
     for (QChar c : text) {
+        if (c.unicode() < 0x80) {
+            out.append(static_cast<char>(c.unicode()));
+            continue;
+        }
         auto it = cp.bytes.constFind(c.unicode());
         if (it == cp.bytes.constEnd()) return false;
         out.append(static_cast<char>(*it));
@@ -350,6 +355,20 @@ bool parseHeader(const uchar *p, qint64 available, qint64 fileSize, const QStrin
     return true;
 }
 
+// The date of the header's last update. Asking for the local date reads the time zone each time;
+// an append happens tens of thousands of times a run, so the date is kept until its day ends.
+QDate today() {
+    thread_local QDate date;
+    thread_local qint64 validUntil = 0; // seconds since the epoch
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (!date.isValid() || now >= validUntil || now < validUntil - 2 * 86400) {
+        const QDateTime local = QDateTime::currentDateTime();
+        date = local.date();
+        validUntil = date.addDays(1).startOfDay().toSecsSinceEpoch();
+    }
+    return date;
+}
+
 QByteArray buildHeader(DbfLayout layout, const QList<DbfField> &fields, qint64 count,
                        int recordLength) {
     const int start = descriptorStart(layout);
@@ -357,7 +376,7 @@ QByteArray buildHeader(DbfLayout layout, const QList<DbfField> &fields, qint64 c
     const int headerLength = start + dsize * int(fields.size()) + 1;
     QByteArray h(headerLength, '\0');
     char *p = h.data();
-    const QDate today = QDate::currentDate();
+    const QDate today = kp::localsql::today();
     p[0] = layout == DbfLayout::Level7 ? 0x04 : 0x03;
     p[1] = static_cast<char>(today.year() - 1900);
     p[2] = static_cast<char>(today.month());
@@ -636,6 +655,10 @@ void encodeField(const QString &path, const DbfField &f, const QVariant &v, char
 
 } // namespace
 
+void encodeFieldValue(const QString &path, const DbfField &field, const QVariant &value, char *out) {
+    encodeField(path, field, value, out);
+}
+
 QByteArray encodeRecord(const QString &path, const QList<DbfField> &fields, const DbfRow &row) {
     if (row.size() > fields.size())
         fail(path, QStringLiteral("%1 values for %2 columns").arg(row.size()).arg(fields.size()));
@@ -839,13 +862,17 @@ QVariant DbfTable::value(qint64 record, int field) const {
     throw kp::EDatabaseError(badCellMessage(record, field));
 }
 
+void DbfTable::setIdentity(const FileIdentity &id) { d_->identity = id; }
+
 void DbfTable::appendEncodedRecords(const QByteArray &records, qint64 count,
                                     const FileIdentity &id) {
+    // Copies made before keep what they had; the bytes themselves are shared until one side
+    // changes them, so a table nobody else holds grows in place.
+    if (d_.use_count() > 1) d_ = std::make_shared<Data>(*d_);
     Header &h = d_->header;
     const qint64 end = h.headerLength + h.count * h.recordLength;
-    QByteArray bytes = d_->bytes.left(static_cast<qsizetype>(end));
-    bytes += records;
-    d_->bytes = bytes;
+    d_->bytes.truncate(static_cast<qsizetype>(end));
+    d_->bytes += records;
     h.count += count;
     d_->identity = id;
 }
@@ -913,6 +940,7 @@ void DbfAppender::appendEncoded(const QByteArray &records, qint64 count) {
         fail(path_, QStringLiteral("too many records"));
     // Any failure below leaves the header as it was; the identity is unknown from then on, so
     // whoever caches the table reads it again.
+    const FileIdentity written = identity_;
     identity_ = FileIdentity{};
     // The records and an end mark after them first, then the count and the date. Until the
     // count is written, a reader that trusts it sees the old rows.
@@ -925,7 +953,7 @@ void DbfAppender::appendEncoded(const QByteArray &records, qint64 count) {
         fail(path_, QStringLiteral("cannot append the record: %1").arg(errnoText(err)));
     }
     char head[7];
-    const QDate today = QDate::currentDate();
+    const QDate today = kp::localsql::today();
     head[0] = static_cast<char>(today.year() - 1900);
     head[1] = static_cast<char>(today.month());
     head[2] = static_cast<char>(today.day());
@@ -936,8 +964,9 @@ void DbfAppender::appendEncoded(const QByteArray &records, qint64 count) {
         fail(path_, QStringLiteral("cannot update the record count: %1").arg(errnoText(err)));
     }
     count_ += count;
-    struct stat st;
-    if (fileIo().fstat(fd_, &st) == 0) identity_ = identityOf(st);
+    identity_ = written;
+    identity_.size = std::max<std::int64_t>(written.size, at + tail.size());
+    identity_.mtimeNs = FileIdentity::kUnknownTime;
 }
 
 } // namespace kp::localsql

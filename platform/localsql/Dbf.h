@@ -67,6 +67,9 @@ DbfLayout layoutForNewTable(const QString &path, const QList<DbfField> &fields);
 // logical fields take bool. A value that does not fit its field throws; nothing is cut.
 using DbfRow = QList<QVariant>;
 
+// One field's bytes, `field.length` of them at `out`, as encodeRecord writes them.
+void encodeFieldValue(const QString &path, const DbfField &field, const QVariant &value, char *out);
+
 // One record in the file's form: the deletion flag (a blank) and every field.
 QByteArray encodeRecord(const QString &path, const QList<DbfField> &fields, const DbfRow &row);
 
@@ -130,6 +133,8 @@ public:
     // The message for a Bad cell.
     QString badCellMessage(qint64 record, int field) const;
 
+    // The identity of the file this table now stands for (after an append of our own).
+    void setIdentity(const FileIdentity &id);
     // Records appended by this process through DbfAppender, added without reading the file again.
     void appendEncodedRecords(const QByteArray &records, qint64 count, const FileIdentity &id);
 
@@ -155,7 +160,8 @@ public:
     const QString &path() const { return path_; }
     const QList<DbfField> &fields() const { return fields_; }
     qint64 recordCount() const { return count_; }
-    // The file's identity after the last write (or after opening).
+    // The file's identity after the last write (its modification time then unknown, see
+    // FileIdentity::isOwnWriteOf) or after opening; size -1 after a failed write.
     FileIdentity identity() const { return identity_; }
 
     // Encodes every row first (a value that does not fit writes nothing), then writes them.

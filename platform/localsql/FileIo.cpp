@@ -67,9 +67,11 @@ FileIdentity identityOf(const struct stat &st) {
     return id;
 }
 
-FileIdentity identityOf(const QString &path) {
+FileIdentity identityOf(const QString &path) { return identityOfNative(nativePath(path)); }
+
+FileIdentity identityOfNative(const QByteArray &nativeName) {
     struct stat st;
-    if (fileIo().stat(nativePath(path).constData(), &st) != 0) {
+    if (fileIo().stat(nativeName.constData(), &st) != 0) {
         FileIdentity id;
         if (errno != ENOENT && errno != ENOTDIR) id.size = -2, id.inode = std::uint64_t(errno);
         return id;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <climits>
 #include <cstdint>
 #include <sys/types.h>
 
@@ -18,6 +19,14 @@ struct FileIdentity {
     std::int64_t size = -1;
     std::int64_t mtimeNs = 0;
     bool operator==(const FileIdentity &) const = default;
+
+    // After an append of our own the size is known but the modification time is not; the
+    // next look at the file by path supplies it.
+    static constexpr std::int64_t kUnknownTime = INT64_MIN;
+    bool isOwnWriteOf(const FileIdentity &actual) const {
+        return mtimeNs == kUnknownTime && size >= 0 && device == actual.device &&
+               inode == actual.inode && size == actual.size;
+    }
 };
 
 // POSIX-shaped hooks. Each returns what the POSIX call returns and leaves errno set on failure.
@@ -45,6 +54,8 @@ void setFileIo(FileIo *io);
 // looked at (the errno is then in `inode`).
 FileIdentity identityOf(const QString &path);
 FileIdentity identityOf(const struct stat &st);
+// The same for a name already encoded with nativePath.
+FileIdentity identityOfNative(const QByteArray &nativeName);
 
 // The encoded file name for the system calls.
 QByteArray nativePath(const QString &path);

@@ -52,6 +52,7 @@ struct RangeIndex {
 
 struct TableState {
     QString name; // the path, as SQLite knows the table
+    QByteArray nativeName;
     DbfTable table;
     std::vector<DbfColumnKind> kinds;
     bool stale = false; // read the file again before the next use
@@ -458,11 +459,33 @@ int dbfUpdate(sqlite3_vtab *vtab, int argc, sqlite3_value **argv, sqlite3_int64 
         setError(vtab, tableMessage(s.name, QStringLiteral("rows can only be added")));
         return SQLITE_READONLY;
     }
+    const qsizetype at = s.pending.size();
     try {
-        DbfRow row;
-        row.reserve(argc - 2);
-        for (int i = 2; i < argc; ++i) row.append(toVariant(argv[i]));
-        s.pending += encodeRecord(s.name, s.table.fields(), row);
+        // Straight into the pending bytes; plain ASCII text for a character field (every value
+        // of the result table) needs no conversion.
+        const QList<DbfField> &fields = s.table.fields();
+        s.pending.resize(at + s.table.recordLength());
+        char *p = s.pending.data() + at;
+        *p++ = ' ';
+        for (int i = 0; i < fields.size(); ++i) {
+            const DbfField &f = fields[i];
+            sqlite3_value *v = i + 2 < argc ? argv[i + 2] : nullptr;
+            if (v && f.type == 'C' && sqlite3_value_type(v) == SQLITE_TEXT) {
+                const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(v));
+                const int n = sqlite3_value_bytes(v);
+                const bool ascii = std::all_of(text, text + n, [](char ch) {
+                    return static_cast<unsigned char>(ch) < 0x80 && ch != 0;
+                });
+                if (ascii && n <= f.length) {
+                    memcpy(p, text, size_t(n));
+                    memset(p + n, ' ', size_t(f.length - n));
+                    p += f.length;
+                    continue;
+                }
+            }
+            encodeFieldValue(s.name, f, v ? toVariant(v) : QVariant(), p);
+            p += f.length;
+        }
         ++s.pendingCount;
         *rowid = s.table.recordCount() + s.pendingCount;
         return SQLITE_OK;
@@ -471,6 +494,7 @@ int dbfUpdate(sqlite3_vtab *vtab, int argc, sqlite3_value **argv, sqlite3_int64 
     } catch (const std::exception &e) {
         setError(vtab, QString::fromUtf8(e.what()));
     }
+    s.pending.truncate(at);
     return SQLITE_ERROR;
 }
 
@@ -716,6 +740,7 @@ void Engine::Impl::attach(const QString &name) {
     if (tables.contains(name)) return;
     auto state = std::make_shared<TableState>();
     state->name = name;
+    state->nativeName = nativePath(name);
     state->reset(DbfTable::read(name));
     attaching = state;
     try {
@@ -735,7 +760,7 @@ bool Engine::Impl::refresh(const QString &name, bool missingIsError) {
     auto it = tables.find(name);
     if (it == tables.end()) return false;
     std::shared_ptr<TableState> state = *it;
-    const FileIdentity id = identityOf(name);
+    const FileIdentity id = identityOfNative(state->nativeName);
     if (id.size == -2)
         throw kp::EDatabaseError(tableMessage(
             name, QStringLiteral("cannot read the file: %1").arg(errnoText(int(id.inode)))));
@@ -745,6 +770,10 @@ bool Engine::Impl::refresh(const QString &name, bool missingIsError) {
         throw kp::EDatabaseError(tableMessage(name, QStringLiteral("no such table")));
     }
     if (!state->stale && id == state->table.identity()) return true;
+    if (!state->stale && state->table.identity().isOwnWriteOf(id)) {
+        state->table.setIdentity(id);
+        return true;
+    }
     DbfTable fresh;
     try {
         fresh = DbfTable::read(name);

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cctype>
+#include <unordered_map>
 
 namespace kp::localsql {
 
@@ -21,6 +22,7 @@ bool wordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' 
 
 std::vector<Token> tokenize(std::string_view s) {
     std::vector<Token> out;
+    out.reserve(s.size() / 4 + 4);
     size_t i = 0;
     const size_t n = s.size();
     while (i < n) {
@@ -93,16 +95,41 @@ std::vector<Token> tokenize(std::string_view s) {
             t.kind = Tok::Op;
         }
         t.end = i;
-        out.push_back(t);
+        if (t.kind != Tok::Space) out.push_back(t);
     }
     return out;
 }
 
-std::string upperWord(std::string_view s) {
-    std::string u(s);
-    for (char &c : u)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return u;
+// The keywords that steer the scan; every other word is kNone.
+enum Kw : unsigned char {
+    kNone, kSelect, kFrom, kWhere, kHaving, kOn, kJoin, kInto, kUpdate, kTable, kValues, kCreate,
+    kTemp, kIf, kNot, kExists, kOnly,
+    kOtherClause, // GROUP, ORDER, LIMIT, ... : literals there stay
+    kJoinWord,    // LEFT, INNER, USING, ... : end a FROM list's table and alias
+    kCheck,
+};
+
+Kw keyword(std::string_view word) {
+    static const std::unordered_map<std::string_view, Kw> words = {
+        {"SELECT", kSelect}, {"FROM", kFrom}, {"WHERE", kWhere}, {"HAVING", kHaving},
+        {"ON", kOn}, {"JOIN", kJoin}, {"INTO", kInto}, {"UPDATE", kUpdate}, {"TABLE", kTable},
+        {"VALUES", kValues}, {"CREATE", kCreate}, {"TEMP", kTemp}, {"TEMPORARY", kTemp},
+        {"IF", kIf}, {"NOT", kNot}, {"EXISTS", kExists}, {"ONLY", kOnly},
+        {"GROUP", kOtherClause}, {"ORDER", kOtherClause}, {"LIMIT", kOtherClause},
+        {"SET", kOtherClause}, {"UNION", kOtherClause}, {"EXCEPT", kOtherClause},
+        {"INTERSECT", kOtherClause}, {"WINDOW", kOtherClause}, {"RETURNING", kOtherClause},
+        {"DEFAULT", kOtherClause}, {"CHECK", kCheck}, {"USING", kJoinWord}, {"LEFT", kJoinWord},
+        {"RIGHT", kJoinWord}, {"FULL", kJoinWord}, {"INNER", kJoinWord}, {"CROSS", kJoinWord},
+        {"NATURAL", kJoinWord}, {"OUTER", kJoinWord}, {"INDEXED", kJoinWord},
+    };
+    char upper[12];
+    if (word.size() > sizeof upper) return kNone;
+    for (size_t i = 0; i < word.size(); ++i) {
+        const char c = word[i];
+        upper[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    }
+    auto it = words.find(std::string_view(upper, word.size()));
+    return it == words.end() ? kNone : it->second;
 }
 
 std::string dequote(std::string_view s) {
@@ -127,28 +154,20 @@ bool isComparison(std::string_view op) {
 }
 
 // Keywords that end a FROM list's table-and-alias sequence.
-bool endsFromList(const std::string &w) {
-    static const char *words[] = {"WHERE", "GROUP", "ORDER", "HAVING", "LIMIT", "ON", "USING",
-                                  "JOIN", "LEFT", "RIGHT", "FULL", "INNER", "CROSS", "NATURAL",
-                                  "OUTER", "UNION", "EXCEPT", "INTERSECT", "WINDOW", "SET",
-                                  "VALUES", "SELECT", "DEFAULT", "RETURNING", "INDEXED", "NOT"};
-    for (const char *k : words)
-        if (w == k) return true;
-    return false;
-}
+bool endsFromList(Kw k) { return k != kNone && k != kFrom && k != kInto && k != kUpdate &&
+                                 k != kTable && k != kCreate && k != kTemp && k != kIf &&
+                                 k != kExists && k != kOnly && k != kCheck; }
 
 } // namespace
 
 SqlShape analyzeSql(std::string_view sql) {
     SqlShape shape;
-    const std::vector<Token> all = tokenize(sql);
-    std::vector<Token> toks; // significant tokens only
-    for (const Token &t : all)
-        if (t.kind != Tok::Space) toks.push_back(t);
+    const std::vector<Token> toks = tokenize(sql); // significant tokens only
     auto text = [&](size_t k) { return sql.substr(toks[k].begin, toks[k].end - toks[k].begin); };
-    auto word = [&](size_t k) {
-        return toks[k].kind == Tok::Word ? upperWord(text(k)) : std::string();
-    };
+    std::vector<Kw> kws(toks.size(), kNone);
+    for (size_t k = 0; k < toks.size(); ++k)
+        if (toks[k].kind == Tok::Word) kws[k] = keyword(text(k));
+    auto word = [&](size_t k) { return kws[k]; };
 
     bool ownParams = false;
     bool unterminated = false;
@@ -163,13 +182,13 @@ SqlShape analyzeSql(std::string_view sql) {
     // CREATE [TEMP|TEMPORARY] TABLE [IF NOT EXISTS]
     {
         size_t k = 0;
-        if (k < toks.size() && word(k) == "CREATE") {
+        if (k < toks.size() && word(k) == kCreate) {
             ++k;
-            if (k < toks.size() && (word(k) == "TEMP" || word(k) == "TEMPORARY")) ++k;
-            if (k < toks.size() && word(k) == "TABLE") {
+            if (k < toks.size() && word(k) == kTemp) ++k;
+            if (k < toks.size() && word(k) == kTable) {
                 shape.createTable = true;
-                if (k + 3 < toks.size() && word(k + 1) == "IF" && word(k + 2) == "NOT" &&
-                    word(k + 3) == "EXISTS")
+                if (k + 3 < toks.size() && word(k + 1) == kIf && word(k + 2) == kNot &&
+                    word(k + 3) == kExists)
                     shape.ifNotExists = true;
             }
         }
@@ -182,10 +201,10 @@ SqlShape analyzeSql(std::string_view sql) {
     std::vector<size_t> literals; // indexes into toks
     for (size_t k = 0; k < toks.size(); ++k) {
         const Token &t = toks[k];
-        const std::string w = word(k);
+        const Kw w = word(k);
         const size_t depth = clauses.size() - 1;
         if (expectTable) {
-            if (w == "IF" || w == "NOT" || w == "EXISTS" || w == "ONLY") continue;
+            if (w == kIf || w == kNot || w == kExists || w == kOnly) continue;
             expectTable = false;
             if (t.kind == Tok::String || t.kind == Tok::QuotedId ||
                 (t.kind == Tok::Word && !endsFromList(w))) {
@@ -216,26 +235,29 @@ SqlShape analyzeSql(std::string_view sql) {
             continue;
         case Tok::Word:
             if (inFromList && depth == fromDepth && endsFromList(w)) inFromList = false;
-            if (w == "SELECT") clauses.back() = Clause::Select;
-            else if (w == "FROM") {
+            switch (w) {
+            case kSelect: clauses.back() = Clause::Select; break;
+            case kFrom:
                 clauses.back() = Clause::From;
                 expectTable = true;
                 inFromList = true;
                 fromDepth = depth;
-            } else if (w == "JOIN") {
+                break;
+            case kJoin:
                 expectTable = true;
                 inFromList = true;
                 fromDepth = depth;
-            } else if (w == "INTO" || w == "UPDATE" || w == "TABLE") {
-                expectTable = true;
-            } else if (w == "WHERE" || w == "HAVING" || w == "ON") {
-                clauses.back() = Clause::Where;
-            } else if (w == "VALUES") {
-                clauses.back() = Clause::Values;
-            } else if (w == "GROUP" || w == "ORDER" || w == "LIMIT" || w == "SET" ||
-                       w == "UNION" || w == "EXCEPT" || w == "INTERSECT" || w == "WINDOW" ||
-                       w == "RETURNING" || w == "DEFAULT" || w == "CHECK") {
-                clauses.back() = Clause::Other;
+                break;
+            case kInto:
+            case kUpdate:
+            case kTable: expectTable = true; break;
+            case kWhere:
+            case kHaving:
+            case kOn: clauses.back() = Clause::Where; break;
+            case kValues: clauses.back() = Clause::Values; break;
+            case kOtherClause:
+            case kCheck: clauses.back() = Clause::Other; break;
+            default: break;
             }
             continue;
         case Tok::String: {
