@@ -53,7 +53,8 @@ void writeTempTable() {
         rows << DbfRow{kWeekStart + (m * 60 + 30) / 86400.0, 2 * m + (m % 3), m};
     writeDbfTable(dir->filePath(QStringLiteral("temp.dbf")),
                   {dbfNumeric(QStringLiteral("TDATETIME"), 20, 12),
-                   dbfNumeric(QStringLiteral("COUNTER1"), 10), dbfNumeric(QStringLiteral("COUNTER2"), 10)},
+                   dbfNumeric(QStringLiteral("COUNTER1"), 10),
+                   dbfNumeric(QStringLiteral("COUNTER2"), 10)},
                   rows);
 }
 
@@ -114,11 +115,11 @@ void BM_Inserts(benchmark::State &state) {
     for (auto _ : state) {
         QFile::remove(dir->filePath(QStringLiteral("result.dbf")));
         Query resultQuery;
-        resultQuery.setSql(QStringLiteral(
-                               "CREATE TABLE %1 (DateTime VARCHAR(20), DTSTR VARCHAR(20), INKolvo "
-                               "VARCHAR(10), OUTKolvo VARCHAR(10) , IN517 VARCHAR(10), OUT517 "
-                               "VARCHAR(10))")
-                               .arg(R));
+        resultQuery.setSql(
+            QStringLiteral("CREATE TABLE %1 (DateTime VARCHAR(20), DTSTR VARCHAR(20), INKolvo "
+                           "VARCHAR(10), OUTKolvo VARCHAR(10) , IN517 VARCHAR(10), OUT517 "
+                           "VARCHAR(10))")
+                .arg(R));
         resultQuery.execSql();
         const QLocale ru(QLocale::Russian, QLocale::Russia);
         QStringList statements;
@@ -135,7 +136,8 @@ void BM_Inserts(benchmark::State &state) {
             resultQuery.setSql(sql);
             resultQuery.execSql();
         }
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(s);
         record("insert", s);
     }
@@ -149,8 +151,9 @@ int device(int v) { return v == 0 ? 12 : 1000 + v; }
 
 void writeResultTable() {
     const QLocale ru(QLocale::Russian, QLocale::Russia);
-    QList<DbfField> fields{dbfCharacter(QStringLiteral("DateTime"), 20), dbfCharacter(QStringLiteral("DTSTR"), 20),
-                           dbfCharacter(QStringLiteral("INKolvo"), 10), dbfCharacter(QStringLiteral("OUTKolvo"), 10)};
+    QList<DbfField> fields{
+        dbfCharacter(QStringLiteral("DateTime"), 20), dbfCharacter(QStringLiteral("DTSTR"), 20),
+        dbfCharacter(QStringLiteral("INKolvo"), 10), dbfCharacter(QStringLiteral("OUTKolvo"), 10)};
     for (int v = 0; v < kVehicles; ++v)
         fields << dbfCharacter(QStringLiteral("IN%1").arg(device(v)), 10)
                << dbfCharacter(QStringLiteral("OUT%1").arg(device(v)), 10);
@@ -181,7 +184,8 @@ void writeResultTable() {
 QString groupStatement(bool allVehicles) {
     QString g;
     for (int v = 0; v < (allVehicles ? kVehicles : 1); ++v)
-        g += QStringLiteral(", SUM(CAST(IN%1 as integer)) as IN%1, SUM(-CAST(OUT%1 as integer)) as OUT%1")
+        g += QStringLiteral(
+                 ", SUM(CAST(IN%1 as integer)) as IN%1, SUM(-CAST(OUT%1 as integer)) as OUT%1")
                  .arg(device(v));
     return QStringLiteral("SELECT DateTime, DTSTR, SUM(CAST(INKolvo as integer)) as INKolvo, "
                           "SUM(-CAST(OUTKolvo as integer)) as OUTKolvo ") +
@@ -203,19 +207,27 @@ void BM_GroupBy(benchmark::State &state) {
         Query q(sql);
         q.open();
         rows = q.recordCount();
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(s);
         record(std::string("group-") + (allVehicles ? "20" : "1") + (cold ? "-cold" : "-warm"), s);
     }
     state.counters["result_rows"] = double(rows);
-    state.SetLabel(std::string(allVehicles ? "20 vehicles' columns" : "the statement with IN12/OUT12") +
-                   (cold ? ", file read first" : ", table already read"));
+    state.SetLabel(
+        std::string(allVehicles ? "20 vehicles' columns" : "the statement with IN12/OUT12") +
+        (cold ? ", file read first" : ", table already read"));
 }
 
 BENCHMARK(BM_IntervalMaxima)->Arg(1)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntervalMaxima)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Inserts)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GroupBy)->Args({1, 1})->Args({1, 0})->Args({0, 0})->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GroupBy)
+    ->Args({1, 1})
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -40,7 +40,8 @@ void put16(char *p, quint32 v) {
     p[1] = static_cast<char>((v >> 8) & 0xFF);
 }
 void put32(char *p, quint64 v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
 QString asciiUpper(const QString &s) {
@@ -61,20 +62,30 @@ struct CodePage {
 
 const char *codecNameForDriver(quint8 driver) {
     switch (driver) {
-    case 0x01: return "IBM437";
-    case 0x02: return "IBM850";
+    case 0x01:
+        return "IBM437";
+    case 0x02:
+        return "IBM850";
     case 0x03:
     case 0x57:
     case 0x58:
-    case 0x59: return "windows-1252";
+    case 0x59:
+        return "windows-1252";
     case 0x26:
-    case 0x65: return "IBM866";
-    case 0x64: return "IBM852";
-    case 0xC8: return "windows-1250";
-    case 0xCA: return "windows-1254";
-    case 0xCB: return "windows-1253";
-    case 0xCC: return "windows-1257";
-    default: return "windows-1251"; // ours, and the system's code page when none is named
+    case 0x65:
+        return "IBM866";
+    case 0x64:
+        return "IBM852";
+    case 0xC8:
+        return "windows-1250";
+    case 0xCA:
+        return "windows-1254";
+    case 0xCB:
+        return "windows-1253";
+    case 0xCC:
+        return "windows-1257";
+    default:
+        return "windows-1251"; // ours, and the system's code page when none is named
     }
 }
 
@@ -144,8 +155,10 @@ bool encodeText(const QString &text, QByteArray &out) {
 
 std::string_view trimmed(std::string_view s) {
     auto blank = [](char c) { return c == ' ' || c == '\0'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -161,11 +174,13 @@ DbfTable::Cell parseNumber(std::string_view raw, bool real) {
     if (s[i] == '+' || s[i] == '-') negative = s[i++] == '-';
     size_t digits = 0;
     bool point = false, exponent = false;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+        ++i, ++digits;
     if (i < s.size() && s[i] == '.') {
         point = true;
         ++i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+            ++i, ++digits;
     }
     if (digits == 0) return c.kind = DbfTable::Cell::Bad, c;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
@@ -173,7 +188,8 @@ DbfTable::Cell parseNumber(std::string_view raw, bool real) {
         ++i;
         if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
         size_t expDigits = 0;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++expDigits;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+            ++i, ++expDigits;
         if (expDigits == 0) return c.kind = DbfTable::Cell::Bad, c;
     }
     if (i != s.size()) return c.kind = DbfTable::Cell::Bad, c;
@@ -242,40 +258,47 @@ int descriptorStart(DbfLayout layout) { return layout == DbfLayout::Level7 ? 68 
 QString fieldProblem(const DbfField &f) {
     switch (f.type) {
     case 'C':
-        if (f.length < 1) return QStringLiteral("bad length %1 of character field %2")
-                                  .arg(f.length).arg(f.name);
+        if (f.length < 1)
+            return QStringLiteral("bad length %1 of character field %2").arg(f.length).arg(f.name);
         return {};
     case 'N':
     case 'F':
         if (f.length < 1 || f.decimals < 0 || (f.decimals > 0 && f.decimals >= f.length))
             return QStringLiteral("bad length %1 or decimals %2 of numeric field %3")
-                .arg(f.length).arg(f.decimals).arg(f.name);
+                .arg(f.length)
+                .arg(f.decimals)
+                .arg(f.name);
         return {};
     case 'D':
-        if (f.length != 8) return QStringLiteral("bad length %1 of date field %2")
-                                  .arg(f.length).arg(f.name);
+        if (f.length != 8)
+            return QStringLiteral("bad length %1 of date field %2").arg(f.length).arg(f.name);
         return {};
     case 'L':
-        if (f.length != 1) return QStringLiteral("bad length %1 of logical field %2")
-                                  .arg(f.length).arg(f.name);
+        if (f.length != 1)
+            return QStringLiteral("bad length %1 of logical field %2").arg(f.length).arg(f.name);
         return {};
     default:
         return QStringLiteral("unsupported type '%1' of field %2")
-            .arg(QChar::fromLatin1(f.type)).arg(f.name);
+            .arg(QChar::fromLatin1(f.type))
+            .arg(f.name);
     }
 }
 
 // Reads and checks the header from the first `available` bytes of a file of `fileSize` bytes.
 // Needs at least the fixed part; returns the header length it needs in *need when more is
 // required (the appender reads the header in two steps).
-bool parseHeader(const uchar *p, qint64 available, qint64 fileSize, const QString &path,
-                 Header &h, qint64 *need) {
+bool parseHeader(const uchar *p, qint64 available, qint64 fileSize, const QString &path, Header &h,
+                 qint64 *need) {
     if (fileSize < 32 || available < 32)
         fail(path, QStringLiteral("truncated header (%1 bytes)").arg(fileSize));
     const quint8 version = p[0];
     switch (version & 0x07) {
-    case 3: h.layout = DbfLayout::DBase3; break;
-    case 4: h.layout = DbfLayout::Level7; break;
+    case 3:
+        h.layout = DbfLayout::DBase3;
+        break;
+    case 4:
+        h.layout = DbfLayout::Level7;
+        break;
     default:
         fail(path, QStringLiteral("not a dBASE table (version byte 0x%1)")
                        .arg(version, 2, 16, QLatin1Char('0')));
@@ -293,8 +316,8 @@ bool parseHeader(const uchar *p, qint64 available, qint64 fileSize, const QStrin
     if (h.headerLength < start + 1)
         fail(path, QStringLiteral("damaged header: header length %1").arg(h.headerLength));
     if (h.headerLength > fileSize)
-        fail(path, QStringLiteral("truncated header (%1 bytes of %2)")
-                       .arg(fileSize).arg(h.headerLength));
+        fail(path,
+             QStringLiteral("truncated header (%1 bytes of %2)").arg(fileSize).arg(h.headerLength));
     if (available < h.headerLength) {
         *need = h.headerLength;
         return false;
@@ -312,10 +335,13 @@ bool parseHeader(const uchar *p, qint64 available, qint64 fileSize, const QStrin
         const int nameBytes = h.layout == DbfLayout::Level7 ? 32 : 11;
         const uchar *d = p + pos;
         int n = 0;
-        while (n < nameBytes && d[n] != 0) ++n;
-        while (n > 0 && d[n - 1] == ' ') --n;
+        while (n < nameBytes && d[n] != 0)
+            ++n;
+        while (n > 0 && d[n - 1] == ' ')
+            --n;
         std::string utf8;
-        for (int k = 0; k < n; ++k) utf8 += cp.utf8[d[k]];
+        for (int k = 0; k < n; ++k)
+            utf8 += cp.utf8[d[k]];
         DbfField f;
         f.name = QString::fromStdString(utf8);
         if (h.layout == DbfLayout::Level7) {
@@ -329,8 +355,8 @@ bool parseHeader(const uchar *p, qint64 available, qint64 fileSize, const QStrin
         }
         if (f.type == 'C') f.decimals = 0; // some writers leave flags there
         if (f.name.isEmpty())
-            fail(path, QStringLiteral("damaged header: field %1 has no name")
-                           .arg(h.fields.size() + 1));
+            fail(path,
+                 QStringLiteral("damaged header: field %1 has no name").arg(h.fields.size() + 1));
         QString problem = fieldProblem(f);
         if (!problem.isEmpty()) fail(path, QStringLiteral("damaged header: ") + problem);
         QString key = asciiUpper(f.name);
@@ -346,12 +372,15 @@ bool parseHeader(const uchar *p, qint64 available, qint64 fileSize, const QStrin
     if (h.fields.isEmpty()) fail(path, QStringLiteral("damaged header: the table has no fields"));
     if (h.recordLength != offset)
         fail(path, QStringLiteral("record length %1 does not match the fields (%2)")
-                       .arg(h.recordLength).arg(offset));
+                       .arg(h.recordLength)
+                       .arg(offset));
     const qint64 needed = qint64(h.headerLength) + h.count * qint64(h.recordLength);
     if (fileSize < needed)
         fail(path, QStringLiteral("the file is too short for its record count %1 (%2 bytes, %3 "
                                   "needed)")
-                       .arg(h.count).arg(fileSize).arg(needed));
+                       .arg(h.count)
+                       .arg(fileSize)
+                       .arg(needed));
     return true;
 }
 
@@ -407,7 +436,8 @@ QByteArray buildHeader(DbfLayout layout, const QList<DbfField> &fields, qint64 c
 
 int recordLengthOf(const QList<DbfField> &fields) {
     int n = 1;
-    for (const DbfField &f : fields) n += f.length;
+    for (const DbfField &f : fields)
+        n += f.length;
     return n;
 }
 
@@ -465,20 +495,28 @@ DbfField dbfLogical(const QString &name) { return {name, 'L', 1, 0}; }
 
 DbfColumnKind columnKind(const DbfField &field) {
     switch (field.type) {
-    case 'N': return field.decimals == 0 ? DbfColumnKind::Integer : DbfColumnKind::Real;
-    case 'F': return DbfColumnKind::Real;
-    case 'D': return DbfColumnKind::Date;
-    case 'L': return DbfColumnKind::Logical;
-    default: return DbfColumnKind::Text;
+    case 'N':
+        return field.decimals == 0 ? DbfColumnKind::Integer : DbfColumnKind::Real;
+    case 'F':
+        return DbfColumnKind::Real;
+    case 'D':
+        return DbfColumnKind::Date;
+    case 'L':
+        return DbfColumnKind::Logical;
+    default:
+        return DbfColumnKind::Text;
     }
 }
 
 const char *sqlTypeName(DbfColumnKind kind) {
     switch (kind) {
     case DbfColumnKind::Integer:
-    case DbfColumnKind::Logical: return "INTEGER";
-    case DbfColumnKind::Real: return "REAL";
-    default: return "TEXT";
+    case DbfColumnKind::Logical:
+        return "INTEGER";
+    case DbfColumnKind::Real:
+        return "REAL";
+    default:
+        return "TEXT";
     }
 }
 
@@ -490,7 +528,8 @@ DbfLayout layoutForNewTable(const QString &path, const QList<DbfField> &fields) 
     if (fields.isEmpty()) fail(path, QStringLiteral("a table needs at least one column"));
     if (fields.size() > kLevel7MaxFields)
         fail(path, QStringLiteral("too many columns (%1, at most %2)")
-                       .arg(fields.size()).arg(kLevel7MaxFields));
+                       .arg(fields.size())
+                       .arg(kLevel7MaxFields));
     bool longNames = false;
     QHash<QString, int> seen;
     for (const DbfField &f : fields) {
@@ -500,7 +539,9 @@ DbfLayout layoutForNewTable(const QString &path, const QList<DbfField> &fields) 
             fail(path, QStringLiteral("invalid column name %1").arg(f.name));
         if (bytes.size() > kLevel7MaxNameLength)
             fail(path, QStringLiteral("column name too long: %1 (%2 characters, at most %3)")
-                           .arg(f.name).arg(bytes.size()).arg(kLevel7MaxNameLength));
+                           .arg(f.name)
+                           .arg(bytes.size())
+                           .arg(kLevel7MaxNameLength));
         if (bytes.size() > kDbase3MaxNameLength) longNames = true;
         QString key = asciiUpper(f.name);
         if (seen.contains(key)) fail(path, QStringLiteral("repeated column name %1").arg(f.name));
@@ -509,10 +550,14 @@ DbfLayout layoutForNewTable(const QString &path, const QList<DbfField> &fields) 
         if (!problem.isEmpty()) fail(path, problem);
         if (f.type == 'C' && f.length > kMaxCharacterLength)
             fail(path, QStringLiteral("column %1: character length %2 is more than %3")
-                           .arg(f.name).arg(f.length).arg(kMaxCharacterLength));
+                           .arg(f.name)
+                           .arg(f.length)
+                           .arg(kMaxCharacterLength));
         if ((f.type == 'N' || f.type == 'F') && f.length > kMaxNumericLength)
             fail(path, QStringLiteral("column %1: numeric length %2 is more than %3")
-                           .arg(f.name).arg(f.length).arg(kMaxNumericLength));
+                           .arg(f.name)
+                           .arg(f.length)
+                           .arg(kMaxNumericLength));
     }
     if (recordLengthOf(fields) > 0xFFFF)
         fail(path, QStringLiteral("a record of %1 bytes is longer than 65535")
@@ -536,8 +581,10 @@ bool isNumberType(const QVariant &v) {
     case QMetaType::Long:
     case QMetaType::ULong:
     case QMetaType::Double:
-    case QMetaType::Float: return true;
-    default: return false;
+    case QMetaType::Float:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -548,7 +595,9 @@ bool isIntegerType(const QVariant &v) {
 void encodeField(const QString &path, const DbfField &f, const QVariant &v, char *out) {
     auto tooLong = [&](qint64 got) {
         fail(path, QStringLiteral("column %1: value too long (%2 characters, at most %3)")
-                       .arg(f.name).arg(got).arg(f.length));
+                       .arg(f.name)
+                       .arg(got)
+                       .arg(f.length));
     };
     const bool isNull = !v.isValid() || v.isNull();
     memset(out, ' ', static_cast<size_t>(f.length));
@@ -590,9 +639,12 @@ void encodeField(const QString &path, const DbfField &f, const QVariant &v, char
             if (text.isEmpty()) return;
             const std::string s = text.toStdString();
             DbfTable::Cell c = parseNumber(s, false);
-            if (c.kind == DbfTable::Cell::Integer) integral = true, iv = c.integer;
-            else if (c.kind == DbfTable::Cell::Real) dv = c.real;
-            else fail(path, QStringLiteral("column %1: not a number: '%2'").arg(f.name, text));
+            if (c.kind == DbfTable::Cell::Integer)
+                integral = true, iv = c.integer;
+            else if (c.kind == DbfTable::Cell::Real)
+                dv = c.real;
+            else
+                fail(path, QStringLiteral("column %1: not a number: '%2'").arg(f.name, text));
         }
         if (!integral && !std::isfinite(dv))
             fail(path, QStringLiteral("column %1: not a finite number").arg(f.name));
@@ -606,13 +658,14 @@ void encodeField(const QString &path, const DbfField &f, const QVariant &v, char
                 end += f.decimals;
             }
         } else {
-            end = std::to_chars(buf, buf + sizeof buf, dv, std::chars_format::fixed, f.decimals)
-                      .ptr;
+            end =
+                std::to_chars(buf, buf + sizeof buf, dv, std::chars_format::fixed, f.decimals).ptr;
         }
         const qint64 n = end - buf;
         if (n > f.length)
             fail(path, QStringLiteral("column %1: %2 does not fit %3 characters")
-                           .arg(f.name, QString::fromLatin1(buf, n)).arg(f.length));
+                           .arg(f.name, QString::fromLatin1(buf, n))
+                           .arg(f.length));
         memcpy(out + (f.length - n), buf, static_cast<size_t>(n));
         return;
     }
@@ -655,7 +708,8 @@ void encodeField(const QString &path, const DbfField &f, const QVariant &v, char
 
 } // namespace
 
-void encodeFieldValue(const QString &path, const DbfField &field, const QVariant &value, char *out) {
+void encodeFieldValue(const QString &path, const DbfField &field, const QVariant &value,
+                      char *out) {
     encodeField(path, field, value, out);
 }
 
@@ -679,7 +733,8 @@ void writeDbfTable(const QString &path, const QList<DbfField> &fields, const QLi
         fail(path, QStringLiteral("too many records"));
     QByteArray bytes = buildHeader(layout, fields, rows.size(), recordLength);
     bytes.reserve(bytes.size() + qsizetype(rows.size()) * recordLength + 1);
-    for (const DbfRow &row : rows) bytes += encodeRecord(path, fields, row);
+    for (const DbfRow &row : rows)
+        bytes += encodeRecord(path, fields, row);
     bytes.append(static_cast<char>(kFileEnd));
 
     const QByteArray target = nativePath(path);
@@ -767,7 +822,9 @@ const QString &DbfTable::path() const { return d_->path; }
 DbfLayout DbfTable::layout() const { return d_->header.layout; }
 const QList<DbfField> &DbfTable::fields() const { return d_->header.fields; }
 int DbfTable::fieldCount() const { return int(d_->header.fields.size()); }
-int DbfTable::fieldIndex(const QString &name) const { return d_->index.value(asciiUpper(name), -1); }
+int DbfTable::fieldIndex(const QString &name) const {
+    return d_->index.value(asciiUpper(name), -1);
+}
 qint64 DbfTable::recordCount() const { return d_->header.count; }
 int DbfTable::headerLength() const { return d_->header.headerLength; }
 int DbfTable::recordLength() const { return d_->header.recordLength; }
@@ -783,7 +840,8 @@ bool DbfTable::isDeleted(qint64 record) const {
 std::string_view DbfTable::rawField(qint64 record, int field) const {
     const Header &h = d_->header;
     const qint64 at = h.headerLength + record * h.recordLength + h.offsets[field];
-    return std::string_view(d_->bytes.constData() + at, static_cast<size_t>(h.fields[field].length));
+    return std::string_view(d_->bytes.constData() + at,
+                            static_cast<size_t>(h.fields[field].length));
 }
 
 DbfTable::Cell DbfTable::cell(qint64 record, int field) const {
@@ -791,8 +849,10 @@ DbfTable::Cell DbfTable::cell(qint64 record, int field) const {
     const std::string_view raw = rawField(record, field);
     Cell c;
     switch (f.type) {
-    case 'N': return parseNumber(raw, f.decimals > 0);
-    case 'F': return parseNumber(raw, true);
+    case 'N':
+        return parseNumber(raw, f.decimals > 0);
+    case 'F':
+        return parseNumber(raw, true);
     case 'D': {
         std::string_view s = trimmed(raw);
         if (s.empty() || s.find_first_not_of('0') == std::string_view::npos) return c;
@@ -802,14 +862,18 @@ DbfTable::Cell DbfTable::cell(qint64 record, int field) const {
     }
     case 'L': {
         const char b = raw[0];
-        if (b == 'T' || b == 't' || b == 'Y' || b == 'y') c.kind = Cell::Integer, c.integer = 1;
-        else if (b == 'F' || b == 'f' || b == 'N' || b == 'n') c.kind = Cell::Integer;
-        else if (b != '?' && b != ' ' && b != '\0') c.kind = Cell::Bad, c.raw = raw;
+        if (b == 'T' || b == 't' || b == 'Y' || b == 'y')
+            c.kind = Cell::Integer, c.integer = 1;
+        else if (b == 'F' || b == 'f' || b == 'N' || b == 'n')
+            c.kind = Cell::Integer;
+        else if (b != '?' && b != ' ' && b != '\0')
+            c.kind = Cell::Bad, c.raw = raw;
         return c;
     }
     default: {
         std::string_view s = raw;
-        while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.remove_suffix(1);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+            s.remove_suffix(1);
         if (s.empty()) return c;
         c.kind = Cell::Text;
         c.raw = s;
@@ -822,8 +886,10 @@ void DbfTable::appendUtf8(std::string_view raw, std::string &out) const {
     const CodePage &cp = *d_->codePage;
     for (char ch : raw) {
         const auto b = static_cast<unsigned char>(ch);
-        if (b < 0x80) out += ch;
-        else out += cp.utf8[b];
+        if (b < 0x80)
+            out += ch;
+        else
+            out += cp.utf8[b];
     }
 }
 
@@ -846,18 +912,22 @@ QString DbfTable::badCellMessage(qint64 record, int field) const {
 QVariant DbfTable::value(qint64 record, int field) const {
     const Cell c = cell(record, field);
     switch (c.kind) {
-    case Cell::Null: return QVariant();
+    case Cell::Null:
+        return QVariant();
     case Cell::Integer:
         if (d_->header.fields[field].type == 'L') return QVariant(c.integer != 0);
         return QVariant(qlonglong(c.integer));
-    case Cell::Real: return QVariant(c.real);
-    case Cell::Text: return QVariant(decode(c.raw));
+    case Cell::Real:
+        return QVariant(c.real);
+    case Cell::Text:
+        return QVariant(decode(c.raw));
     case Cell::Date: {
         QDate d;
         validDateDigits(c.raw, &d);
         return QVariant(d);
     }
-    case Cell::Bad: break;
+    case Cell::Bad:
+        break;
     }
     throw kp::EDatabaseError(badCellMessage(record, field));
 }
@@ -928,7 +998,8 @@ DbfAppender::~DbfAppender() {
 
 void DbfAppender::append(const QList<DbfRow> &rows) {
     QByteArray records;
-    for (const DbfRow &row : rows) records += encodeRecord(path_, fields_, row);
+    for (const DbfRow &row : rows)
+        records += encodeRecord(path_, fields_, row);
     appendEncoded(records, rows.size());
 }
 

@@ -107,8 +107,8 @@ public:
     int headerLength() const;
     int recordLength() const;
     quint8 languageDriver() const;
-    QDate lastUpdate() const;          // the header's modification date, invalid if unset
-    FileIdentity identity() const;     // of the file as read; size -1 for fromBytes
+    QDate lastUpdate() const;      // the header's modification date, invalid if unset
+    FileIdentity identity() const; // of the file as read; size -1 for fromBytes
     bool isDeleted(qint64 record) const;
 
     // A field's value: null for blanks; QString, qlonglong, double, QDate or bool after the

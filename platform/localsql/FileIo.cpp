@@ -13,21 +13,24 @@ namespace kp::localsql {
 
 int FileIo::open(const char *path, int flags, int mode) {
     int fd;
-    do fd = ::open(path, flags | O_CLOEXEC, mode);
+    do
+        fd = ::open(path, flags | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
     return fd;
 }
 
 ssize_t FileIo::pread(int fd, void *buf, size_t count, off_t offset) {
     ssize_t n;
-    do n = ::pread(fd, buf, count, offset);
+    do
+        n = ::pread(fd, buf, count, offset);
     while (n < 0 && errno == EINTR);
     return n;
 }
 
 ssize_t FileIo::pwrite(int fd, const void *buf, size_t count, off_t offset) {
     ssize_t n;
-    do n = ::pwrite(fd, buf, count, offset);
+    do
+        n = ::pwrite(fd, buf, count, offset);
     while (n < 0 && errno == EINTR);
     return n;
 }

@@ -65,10 +65,12 @@ QVariant QueryModel::data(const QModelIndex &index, int role) const {
         if (!v.isValid()) return QString();
         if (v.typeId() == QMetaType::Double) return kp::floatToStr(v.toDouble(), locale_);
         return v.toString();
-    case Qt::EditRole: return v;
+    case Qt::EditRole:
+        return v;
     case Qt::TextAlignmentRole:
         return number ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
-    default: return {};
+    default:
+        return {};
     }
 }
 

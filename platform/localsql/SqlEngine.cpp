@@ -64,7 +64,8 @@ struct TableState {
     void reset(const DbfTable &t) {
         table = t;
         kinds.clear();
-        for (const DbfField &f : t.fields()) kinds.push_back(columnKind(f));
+        for (const DbfField &f : t.fields())
+            kinds.push_back(columnKind(f));
         indexes.assign(kinds.size(), nullptr);
         appender.reset();
         pending.clear();
@@ -84,13 +85,13 @@ struct DbfVtab {
 struct DbfCursor {
     sqlite3_vtab_cursor base;
     DbfVtab *vtab;
-    DbfTable table;          // the snapshot this scan reads
-    bool useList = false;    // records from the index, else every record
+    DbfTable table;       // the snapshot this scan reads
+    bool useList = false; // records from the index, else every record
     std::vector<qint32> list;
     size_t pos = 0;
     qint64 record = 0;
     qint64 count = 0;
-    std::string text;        // UTF-8 of the last non-ASCII text cell
+    std::string text; // UTF-8 of the last non-ASCII text cell
 };
 
 void setError(sqlite3_vtab *vt, const QString &msg) {
@@ -217,16 +218,18 @@ int dbfBestIndex(sqlite3_vtab *vtab, sqlite3_index_info *info) {
             case SQLITE_INDEX_CONSTRAINT_LE:
                 if (u.upper < 0) u.upper = i;
                 break;
-            default: break;
+            default:
+                break;
             }
         }
     }
     int best = -1, bestScore = 0;
     for (size_t col = 0; col < uses.size(); ++col) {
         const Use &u = uses[col];
-        const int score = u.eq >= 0 ? 3 : (u.lower >= 0 && u.upper >= 0) ? 2
-                                      : (u.lower >= 0 || u.upper >= 0)  ? 1
-                                                                        : 0;
+        const int score = u.eq >= 0                        ? 3
+                          : (u.lower >= 0 && u.upper >= 0) ? 2
+                          : (u.lower >= 0 || u.upper >= 0) ? 1
+                                                           : 0;
         if (score > bestScore) best = int(col), bestScore = score;
     }
     if (best < 0) {
@@ -272,7 +275,8 @@ int dbfClose(sqlite3_vtab_cursor *cur) {
 }
 
 void skipDeleted(DbfCursor *c) {
-    while (c->record < c->count && c->table.isDeleted(c->record)) ++c->record;
+    while (c->record < c->count && c->table.isDeleted(c->record))
+        ++c->record;
 }
 
 std::shared_ptr<const RangeIndex> indexOf(TableState &s, int col) {
@@ -284,10 +288,16 @@ std::shared_ptr<const RangeIndex> indexOf(TableState &s, int col) {
         if (t.isDeleted(r)) continue;
         const DbfTable::Cell cell = t.cell(r, col);
         switch (cell.kind) {
-        case DbfTable::Cell::Integer: entries.emplace_back(double(cell.integer), qint32(r)); break;
-        case DbfTable::Cell::Real: entries.emplace_back(cell.real, qint32(r)); break;
-        case DbfTable::Cell::Bad: throw kp::EDatabaseError(t.badCellMessage(r, col));
-        default: break;
+        case DbfTable::Cell::Integer:
+            entries.emplace_back(double(cell.integer), qint32(r));
+            break;
+        case DbfTable::Cell::Real:
+            entries.emplace_back(cell.real, qint32(r));
+            break;
+        case DbfTable::Cell::Bad:
+            throw kp::EDatabaseError(t.badCellMessage(r, col));
+        default:
+            break;
         }
     }
     std::sort(entries.begin(), entries.end());
@@ -309,13 +319,18 @@ bool boundValue(sqlite3_value *v, double *out, bool *never) {
     if (!copy) return false;
     bool ok = false;
     switch (sqlite3_value_numeric_type(copy)) {
-    case SQLITE_NULL: *never = true; break;
-    case SQLITE_INTEGER: *out = double(sqlite3_value_int64(copy)), ok = true; break;
+    case SQLITE_NULL:
+        *never = true;
+        break;
+    case SQLITE_INTEGER:
+        *out = double(sqlite3_value_int64(copy)), ok = true;
+        break;
     case SQLITE_FLOAT:
         *out = sqlite3_value_double(copy);
         ok = !std::isnan(*out);
         break;
-    default: break;
+    default:
+        break;
     }
     sqlite3_value_free(copy);
     return ok;
@@ -395,12 +410,19 @@ int dbfColumn(sqlite3_vtab_cursor *cur, sqlite3_context *ctx, int col) {
     const qint64 r = currentRecord(c);
     const DbfTable::Cell cell = c->table.cell(r, col);
     switch (cell.kind) {
-    case DbfTable::Cell::Null: sqlite3_result_null(ctx); break;
-    case DbfTable::Cell::Integer: sqlite3_result_int64(ctx, cell.integer); break;
-    case DbfTable::Cell::Real: sqlite3_result_double(ctx, cell.real); break;
+    case DbfTable::Cell::Null:
+        sqlite3_result_null(ctx);
+        break;
+    case DbfTable::Cell::Integer:
+        sqlite3_result_int64(ctx, cell.integer);
+        break;
+    case DbfTable::Cell::Real:
+        sqlite3_result_double(ctx, cell.real);
+        break;
     case DbfTable::Cell::Text: {
-        const bool ascii = std::all_of(cell.raw.begin(), cell.raw.end(),
-                                       [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+        const bool ascii = std::all_of(cell.raw.begin(), cell.raw.end(), [](char ch) {
+            return static_cast<unsigned char>(ch) < 0x80;
+        });
         if (ascii) {
             sqlite3_result_text(ctx, cell.raw.data(), int(cell.raw.size()), SQLITE_TRANSIENT);
         } else {
@@ -438,15 +460,18 @@ int dbfRowid(sqlite3_vtab_cursor *cur, sqlite3_int64 *rowid) {
 
 QVariant toVariant(sqlite3_value *v) {
     switch (sqlite3_value_type(v)) {
-    case SQLITE_INTEGER: return QVariant(qlonglong(sqlite3_value_int64(v)));
-    case SQLITE_FLOAT: return QVariant(sqlite3_value_double(v));
+    case SQLITE_INTEGER:
+        return QVariant(qlonglong(sqlite3_value_int64(v)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_value_double(v));
     case SQLITE_TEXT:
         return QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_value_text(v)),
                                           sqlite3_value_bytes(v)));
     case SQLITE_BLOB:
-        return QVariant(QByteArray(static_cast<const char *>(sqlite3_value_blob(v)),
-                                   sqlite3_value_bytes(v)));
-    default: return QVariant();
+        return QVariant(
+            QByteArray(static_cast<const char *>(sqlite3_value_blob(v)), sqlite3_value_bytes(v)));
+    default:
+        return QVariant();
     }
 }
 
@@ -587,7 +612,8 @@ int authorize(void *aux, int action, const char *a1, const char *, const char *d
         return SQLITE_OK;
     case SQLITE_SELECT:
     case SQLITE_FUNCTION:
-    case SQLITE_RECURSIVE: return SQLITE_OK;
+    case SQLITE_RECURSIVE:
+        return SQLITE_OK;
     case SQLITE_CREATE_TABLE:
     case SQLITE_CREATE_TEMP_TABLE:
         if (!e->createSeen) {
@@ -621,7 +647,8 @@ DbfField fieldFor(const QString &path, const QString &name, const QString &decla
         }
     }
     auto bad = [&](const QString &why) -> DbfField {
-        throw kp::EDatabaseError(tableMessage(path, QStringLiteral("column %1: %2").arg(name, why)));
+        throw kp::EDatabaseError(
+            tableMessage(path, QStringLiteral("column %1: %2").arg(name, why)));
     };
     if (!sizesOk) return bad(QStringLiteral("bad size in type %1").arg(declared));
     if (base == u"VARCHAR" || base == u"CHAR" || base == u"CHARACTER" ||
@@ -654,7 +681,8 @@ QVariant columnValue(sqlite3_stmt *stmt, int i) {
             return QVariant(int(v));
         return QVariant(qlonglong(v));
     }
-    case SQLITE_FLOAT: return QVariant(sqlite3_column_double(stmt, i));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt, i));
     case SQLITE_TEXT:
         return QVariant(
             QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, i)),
@@ -662,7 +690,8 @@ QVariant columnValue(sqlite3_stmt *stmt, int i) {
     case SQLITE_BLOB:
         return QVariant(QByteArray(static_cast<const char *>(sqlite3_column_blob(stmt, i)),
                                    sqlite3_column_bytes(stmt, i)));
-    default: return QVariant();
+    default:
+        return QVariant();
     }
 }
 
@@ -673,7 +702,8 @@ thread_local std::unique_ptr<Engine> tlsEngine;
 // ---- the connection -----------------------------------------------------------------------
 
 Engine::Impl::~Impl() {
-    for (auto &[key, c] : cache) sqlite3_finalize(c.stmt);
+    for (auto &[key, c] : cache)
+        sqlite3_finalize(c.stmt);
     cache.clear();
     if (db) sqlite3_close_v2(db);
     if (scratch) sqlite3_close_v2(scratch);
@@ -805,7 +835,8 @@ void Engine::Impl::createTable(const std::string &sql, const QString &path, bool
         if (sqlite3_open_v2(":memory:", &scratch, flags, nullptr) != SQLITE_OK) {
             sqlite3_close_v2(scratch);
             scratch = nullptr;
-            throw kp::EDatabaseError(tableMessage(path, QStringLiteral("cannot open the SQL engine")));
+            throw kp::EDatabaseError(
+                tableMessage(path, QStringLiteral("cannot open the SQL engine")));
         }
     }
     exec(scratch, sql, path);
@@ -893,8 +924,8 @@ Engine::Impl::Cached *Engine::Impl::prepare(const SqlShape &shape, const std::st
     throw kp::EDatabaseError(subjectMessage(subject, QStringLiteral("too many tables")));
 }
 
-void Engine::Impl::execute(Cached &c, const SqlShape &shape, ResultSet *rows,
-                           bool requireResultSet, const QString &subject) {
+void Engine::Impl::execute(Cached &c, const SqlShape &shape, ResultSet *rows, bool requireResultSet,
+                           const QString &subject) {
     sqlite3_stmt *stmt = c.stmt;
     const int columns = sqlite3_column_count(stmt);
     if (requireResultSet && columns == 0)
@@ -923,7 +954,8 @@ void Engine::Impl::execute(Cached &c, const SqlShape &shape, ResultSet *rows,
             if (rows) {
                 QVariantList row;
                 row.reserve(columns);
-                for (int i = 0; i < columns; ++i) row.append(columnValue(stmt, i));
+                for (int i = 0; i < columns; ++i)
+                    row.append(columnValue(stmt, i));
                 rows->rows.append(std::move(row));
             }
             continue;
@@ -950,8 +982,10 @@ void Engine::run(const QString &sql, ResultSet *rows, bool requireResultSet) {
     const SqlShape shape = analyzeSql(utf8);
     const QString subject = shape.tables.value(0);
     if (shape.severalStatements)
-        throw kp::EDatabaseError(subjectMessage(subject, QStringLiteral("one statement at a time")));
-    for (const QString &t : shape.tables) d_->resolveCaseCollision(t);
+        throw kp::EDatabaseError(
+            subjectMessage(subject, QStringLiteral("one statement at a time")));
+    for (const QString &t : shape.tables)
+        d_->resolveCaseCollision(t);
     // Tables the text names are checked before preparing, so a stale declaration never decides
     // what the statement means.
     for (const QString &t : shape.tables)
@@ -983,7 +1017,8 @@ void Engine::run(const QString &sql, ResultSet *rows, bool requireResultSet) {
 void Engine::setRangeIndexEnabled(bool enabled) {
     if (d_->indexEnabled == enabled) return;
     d_->indexEnabled = enabled;
-    for (auto &[key, c] : d_->cache) sqlite3_finalize(c.stmt);
+    for (auto &[key, c] : d_->cache)
+        sqlite3_finalize(c.stmt);
     d_->cache.clear();
 }
 

@@ -30,14 +30,17 @@ std::vector<Token> tokenize(std::string_view s) {
         const auto c = static_cast<unsigned char>(s[i]);
         Token t{Tok::Op, b, b};
         if (std::isspace(c)) {
-            while (i < n && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+            while (i < n && std::isspace(static_cast<unsigned char>(s[i])))
+                ++i;
             t.kind = Tok::Space;
         } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
-            while (i < n && s[i] != '\n') ++i;
+            while (i < n && s[i] != '\n')
+                ++i;
             t.kind = Tok::Space;
         } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
             i += 2;
-            while (i < n && !(s[i] == '*' && i + 1 < n && s[i + 1] == '/')) ++i;
+            while (i < n && !(s[i] == '*' && i + 1 < n && s[i + 1] == '/'))
+                ++i;
             i = i < n ? i + 2 : n;
             t.kind = Tok::Space;
         } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
@@ -57,7 +60,8 @@ std::vector<Token> tokenize(std::string_view s) {
                 ++i;
             }
             t.kind = c == '\'' ? Tok::String : Tok::QuotedId;
-        } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
+        } else if (std::isdigit(c) ||
+                   (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
             while (i < n) {
                 const auto d = static_cast<unsigned char>(s[i]);
                 if (std::isalnum(d) || d == '.' || d == '_') {
@@ -70,11 +74,13 @@ std::vector<Token> tokenize(std::string_view s) {
             }
             t.kind = Tok::Number;
         } else if (wordStart(c)) {
-            while (i < n && wordChar(static_cast<unsigned char>(s[i]))) ++i;
+            while (i < n && wordChar(static_cast<unsigned char>(s[i])))
+                ++i;
             t.kind = Tok::Word;
         } else if (c == '?' || c == ':' || c == '@' || c == '$' || c == '#') {
             ++i;
-            while (i < n && wordChar(static_cast<unsigned char>(s[i]))) ++i;
+            while (i < n && wordChar(static_cast<unsigned char>(s[i])))
+                ++i;
             t.kind = Tok::Param;
         } else if (c == '(') {
             ++i, t.kind = Tok::LParen;
@@ -102,8 +108,23 @@ std::vector<Token> tokenize(std::string_view s) {
 
 // The keywords that steer the scan; every other word is kNone.
 enum Kw : unsigned char {
-    kNone, kSelect, kFrom, kWhere, kHaving, kOn, kJoin, kInto, kUpdate, kTable, kValues, kCreate,
-    kTemp, kIf, kNot, kExists, kOnly,
+    kNone,
+    kSelect,
+    kFrom,
+    kWhere,
+    kHaving,
+    kOn,
+    kJoin,
+    kInto,
+    kUpdate,
+    kTable,
+    kValues,
+    kCreate,
+    kTemp,
+    kIf,
+    kNot,
+    kExists,
+    kOnly,
     kOtherClause, // GROUP, ORDER, LIMIT, ... : literals there stay
     kJoinWord,    // LEFT, INNER, USING, ... : end a FROM list's table and alias
     kCheck,
@@ -111,16 +132,43 @@ enum Kw : unsigned char {
 
 Kw keyword(std::string_view word) {
     static const std::unordered_map<std::string_view, Kw> words = {
-        {"SELECT", kSelect}, {"FROM", kFrom}, {"WHERE", kWhere}, {"HAVING", kHaving},
-        {"ON", kOn}, {"JOIN", kJoin}, {"INTO", kInto}, {"UPDATE", kUpdate}, {"TABLE", kTable},
-        {"VALUES", kValues}, {"CREATE", kCreate}, {"TEMP", kTemp}, {"TEMPORARY", kTemp},
-        {"IF", kIf}, {"NOT", kNot}, {"EXISTS", kExists}, {"ONLY", kOnly},
-        {"GROUP", kOtherClause}, {"ORDER", kOtherClause}, {"LIMIT", kOtherClause},
-        {"SET", kOtherClause}, {"UNION", kOtherClause}, {"EXCEPT", kOtherClause},
-        {"INTERSECT", kOtherClause}, {"WINDOW", kOtherClause}, {"RETURNING", kOtherClause},
-        {"DEFAULT", kOtherClause}, {"CHECK", kCheck}, {"USING", kJoinWord}, {"LEFT", kJoinWord},
-        {"RIGHT", kJoinWord}, {"FULL", kJoinWord}, {"INNER", kJoinWord}, {"CROSS", kJoinWord},
-        {"NATURAL", kJoinWord}, {"OUTER", kJoinWord}, {"INDEXED", kJoinWord},
+        {"SELECT", kSelect},
+        {"FROM", kFrom},
+        {"WHERE", kWhere},
+        {"HAVING", kHaving},
+        {"ON", kOn},
+        {"JOIN", kJoin},
+        {"INTO", kInto},
+        {"UPDATE", kUpdate},
+        {"TABLE", kTable},
+        {"VALUES", kValues},
+        {"CREATE", kCreate},
+        {"TEMP", kTemp},
+        {"TEMPORARY", kTemp},
+        {"IF", kIf},
+        {"NOT", kNot},
+        {"EXISTS", kExists},
+        {"ONLY", kOnly},
+        {"GROUP", kOtherClause},
+        {"ORDER", kOtherClause},
+        {"LIMIT", kOtherClause},
+        {"SET", kOtherClause},
+        {"UNION", kOtherClause},
+        {"EXCEPT", kOtherClause},
+        {"INTERSECT", kOtherClause},
+        {"WINDOW", kOtherClause},
+        {"RETURNING", kOtherClause},
+        {"DEFAULT", kOtherClause},
+        {"CHECK", kCheck},
+        {"USING", kJoinWord},
+        {"LEFT", kJoinWord},
+        {"RIGHT", kJoinWord},
+        {"FULL", kJoinWord},
+        {"INNER", kJoinWord},
+        {"CROSS", kJoinWord},
+        {"NATURAL", kJoinWord},
+        {"OUTER", kJoinWord},
+        {"INDEXED", kJoinWord},
     };
     char upper[12];
     if (word.size() > sizeof upper) return kNone;
@@ -154,9 +202,10 @@ bool isComparison(std::string_view op) {
 }
 
 // Keywords that end a FROM list's table-and-alias sequence.
-bool endsFromList(Kw k) { return k != kNone && k != kFrom && k != kInto && k != kUpdate &&
-                                 k != kTable && k != kCreate && k != kTemp && k != kIf &&
-                                 k != kExists && k != kOnly && k != kCheck; }
+bool endsFromList(Kw k) {
+    return k != kNone && k != kFrom && k != kInto && k != kUpdate && k != kTable && k != kCreate &&
+           k != kTemp && k != kIf && k != kExists && k != kOnly && k != kCheck;
+}
 
 } // namespace
 
@@ -173,8 +222,10 @@ SqlShape analyzeSql(std::string_view sql) {
     bool unterminated = false;
     bool afterSemi = false;
     for (const Token &t : toks) {
-        if (t.kind == Tok::Semi) afterSemi = true;
-        else if (afterSemi) shape.severalStatements = true;
+        if (t.kind == Tok::Semi)
+            afterSemi = true;
+        else if (afterSemi)
+            shape.severalStatements = true;
         if (t.kind == Tok::Param) ownParams = true;
         if (t.unterminated) unterminated = true;
     }
@@ -236,7 +287,9 @@ SqlShape analyzeSql(std::string_view sql) {
         case Tok::Word:
             if (inFromList && depth == fromDepth && endsFromList(w)) inFromList = false;
             switch (w) {
-            case kSelect: clauses.back() = Clause::Select; break;
+            case kSelect:
+                clauses.back() = Clause::Select;
+                break;
             case kFrom:
                 clauses.back() = Clause::From;
                 expectTable = true;
@@ -250,14 +303,23 @@ SqlShape analyzeSql(std::string_view sql) {
                 break;
             case kInto:
             case kUpdate:
-            case kTable: expectTable = true; break;
+            case kTable:
+                expectTable = true;
+                break;
             case kWhere:
             case kHaving:
-            case kOn: clauses.back() = Clause::Where; break;
-            case kValues: clauses.back() = Clause::Values; break;
+            case kOn:
+                clauses.back() = Clause::Where;
+                break;
+            case kValues:
+                clauses.back() = Clause::Values;
+                break;
             case kOtherClause:
-            case kCheck: clauses.back() = Clause::Other; break;
-            default: break;
+            case kCheck:
+                clauses.back() = Clause::Other;
+                break;
+            default:
+                break;
             }
             continue;
         case Tok::String: {
@@ -274,7 +336,8 @@ SqlShape analyzeSql(std::string_view sql) {
             }
             continue;
         }
-        default: continue;
+        default:
+            continue;
         }
     }
 

@@ -63,7 +63,8 @@ out = {'version': t.header.dbversion, 'encoding': t.encoding,
 sys.stdout.write(json.dumps(out, ensure_ascii=False))
 )PY";
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromUtf8(script), path});
+    p.start(QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"), QString::fromUtf8(script), path});
     QJsonObject failed;
     if (!p.waitForFinished(60000) || p.exitCode() != 0) {
         failed[QStringLiteral("error")] = QString::fromUtf8(p.readAllStandardError());

@@ -18,7 +18,8 @@ namespace {
 
 QList<DbfField> manyFields(int count, const QString &prefix) {
     QList<DbfField> f;
-    for (int i = 0; i < count; ++i) f << dbfCharacter(prefix + QString::number(i), 10);
+    for (int i = 0; i < count; ++i)
+        f << dbfCharacter(prefix + QString::number(i), 10);
     return f;
 }
 
@@ -170,8 +171,8 @@ void TestDbf::numericFieldsReadAsIntegerOrReal_data() {
     QTest::newRow("NUL padding is null") << n0 << QByteArray(10, '\0') << QVariant();
     QTest::newRow("point in a 0-decimal field") << n0 << QByteArray("       4.5") << QVariant(4.5);
     QTest::newRow("decimals give real") << n2 << QByteArray("     45.00") << QVariant(45.0);
-    QTest::newRow("whole number in a real field") << n2 << QByteArray("        45")
-                                                  << QVariant(45.0);
+    QTest::newRow("whole number in a real field")
+        << n2 << QByteArray("        45") << QVariant(45.0);
     QTest::newRow("float with exponent") << f << QByteArray("  1.5E+002") << QVariant(150.0);
     QTest::newRow("plus sign") << n2 << QByteArray("     +1.25") << QVariant(1.25);
 }
@@ -208,11 +209,10 @@ void TestDbf::layoutFollowsNamesAndFieldCount_data() {
     QTest::newRow("510 vehicles") << manyFields(1024, "OUT123456789") << 4 << QString();
     QTest::newRow("1025 fields") << manyFields(1025, "F") << 0
                                  << QStringLiteral("too many columns");
-    QTest::newRow("32-character name")
-        << QList<DbfField>{dbfCharacter(QString(32, u'X'), 10)} << 0
-        << QStringLiteral("column name too long");
-    QTest::newRow("31-character name") << QList<DbfField>{dbfCharacter(QString(31, u'X'), 10)}
-                                       << 4 << QString();
+    QTest::newRow("32-character name") << QList<DbfField>{dbfCharacter(QString(32, u'X'), 10)} << 0
+                                       << QStringLiteral("column name too long");
+    QTest::newRow("31-character name")
+        << QList<DbfField>{dbfCharacter(QString(31, u'X'), 10)} << 4 << QString();
     QTest::newRow("repeated name regardless of case")
         << QList<DbfField>{dbfCharacter("IN12", 10), dbfCharacter("in12", 10)} << 0
         << QStringLiteral("repeated column name");
@@ -258,8 +258,8 @@ void TestDbf::level7LayoutMatchesTheGoldenFile() {
     //          length at +33, decimals at +34, the rest zeros
     //   164    0x0D ends the field list; the record follows, its deletion flag a blank;
     //          the file ends with 0x1A.
-    const QString golden = qEnvironmentVariable("KP_SOURCE_DIR") +
-                           QStringLiteral("/tests/data/localsql/level7.dbf");
+    const QString golden =
+        qEnvironmentVariable("KP_SOURCE_DIR") + QStringLiteral("/tests/data/localsql/level7.dbf");
     const QByteArray expected = fileBytes(golden);
     QCOMPARE(expected.size(), 165 + 31 + 1);
     QCOMPARE(quint8(expected[0]), quint8(0x04));
@@ -362,9 +362,12 @@ void TestDbf::damagedFilesAreReported() {
     writeDbfTable(path, {dbfCharacter("A", 5), dbfNumeric("N", 6)},
                   {DbfRow{"a", 1}, DbfRow{"b", 2}});
     QByteArray b = fileBytes(path);
-    if (at == 64) b[64] = 'A', b[65] = 0; // the second field gets the first one's name
-    else if (at < 0) b.truncate(value);
-    else b[at] = char(value);
+    if (at == 64)
+        b[64] = 'A', b[65] = 0; // the second field gets the first one's name
+    else if (at < 0)
+        b.truncate(value);
+    else
+        b[at] = char(value);
     fixtures::writeBytes(path, b);
     const QString m = messageOf([&] { DbfTable::read(path); });
     QVERIFY2(m.startsWith(QStringLiteral("Table '%1': ").arg(path)), qPrintable(m));
@@ -377,16 +380,16 @@ void TestDbf::valuesThatDoNotFitAreRefused_data() {
     QTest::addColumn<QString>("message");
     QTest::newRow("text too long") << dbfCharacter("DTSTR", 5) << QVariant("123456")
                                    << "value too long (6 characters, at most 5)";
-    QTest::newRow("not Windows-1251") << dbfCharacter("A", 5) << QVariant(QStringLiteral("日本"))
-                                      << "cannot be stored";
-    QTest::newRow("number too wide") << dbfNumeric("N", 4) << QVariant(12345)
-                                     << "12345 does not fit 4 characters";
+    QTest::newRow("not Windows-1251")
+        << dbfCharacter("A", 5) << QVariant(QStringLiteral("日本")) << "cannot be stored";
+    QTest::newRow("number too wide")
+        << dbfNumeric("N", 4) << QVariant(12345) << "12345 does not fit 4 characters";
     QTest::newRow("decimals make it too wide")
         << dbfNumeric("N", 6, 3) << QVariant(123.5) << "123.500 does not fit";
-    QTest::newRow("text that is no number") << dbfNumeric("N", 6) << QVariant("12a")
-                                            << "not a number: '12a'";
-    QTest::newRow("comma is no decimal point") << dbfNumeric("N", 6, 1) << QVariant("1,5")
-                                               << "not a number";
+    QTest::newRow("text that is no number")
+        << dbfNumeric("N", 6) << QVariant("12a") << "not a number: '12a'";
+    QTest::newRow("comma is no decimal point")
+        << dbfNumeric("N", 6, 1) << QVariant("1,5") << "not a number";
     QTest::newRow("infinity") << dbfFloat("F", 10, 2) << QVariant(qInf()) << "not a finite";
     QTest::newRow("bad date") << dbfDate("D") << QVariant("2009-02-30") << "not a date";
 }
@@ -416,7 +419,8 @@ void TestDbf::failedWriteLeavesTheOldFile() {
     writeDbfTable(path, fields, {DbfRow{39952.5, 1}});
     const QByteArray old = fileBytes(path);
     QList<DbfRow> rows;
-    for (int i = 0; i < 50000; ++i) rows << DbfRow{39953.0 + i / 86400.0, i}; // > 1 MB: 2 writes
+    for (int i = 0; i < 50000; ++i)
+        rows << DbfRow{39953.0 + i / 86400.0, i}; // > 1 MB: 2 writes
     fixtures::FailingIo io;
     bool succeeded = false;
     for (int n = 1; n < 50 && !succeeded; ++n) {

@@ -19,15 +19,17 @@ private slots:
 void TestQueryModel::showsTheChosenColumnsOfTheRows() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("t.dbf"));
-    writeDbfTable(path, {dbfCharacter("DTSTR", 20), dbfNumeric("INKolvo", 5), dbfNumeric("R", 8, 2)},
-                  {DbfRow{"19.05.2009 12:00:00", 20, 1.5}, DbfRow{"19.05.2009 13:00:00", QVariant(), 2.0}});
+    writeDbfTable(
+        path, {dbfCharacter("DTSTR", 20), dbfNumeric("INKolvo", 5), dbfNumeric("R", 8, 2)},
+        {DbfRow{"19.05.2009 12:00:00", 20, 1.5}, DbfRow{"19.05.2009 13:00:00", QVariant(), 2.0}});
     Query q(QStringLiteral("SELECT DTSTR, INKolvo, R FROM %1").arg(fixtures::quoted(path)));
     q.open();
 
     QueryModel model;
     model.setLocale(QLocale(QLocale::Russian, QLocale::Russia));
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-    model.setColumns({{"r", "Доля"}, {"DTSTR", "Время"}, {"INKOLVO", "Кол-во вход."}, {"NONE", "Нет"}});
+    model.setColumns(
+        {{"r", "Доля"}, {"DTSTR", "Время"}, {"INKOLVO", "Кол-во вход."}, {"NONE", "Нет"}});
     model.setQuery(q);
     QCOMPARE(resets.count(), 2);
     QCOMPARE(model.rowCount(), 2);
@@ -44,7 +46,8 @@ void TestQueryModel::showsTheChosenColumnsOfTheRows() {
     QVERIFY(!(model.flags(model.index(0, 0)) & Qt::ItemIsEditable));
 
     // Closing or reusing the query leaves the model's rows until it is given another one.
-    q.setSql(QStringLiteral("SELECT DTSTR FROM %1 WHERE INKolvo > 100").arg(fixtures::quoted(path)));
+    q.setSql(
+        QStringLiteral("SELECT DTSTR FROM %1 WHERE INKolvo > 100").arg(fixtures::quoted(path)));
     q.open();
     QCOMPARE(model.rowCount(), 2);
     model.setQuery(q);

@@ -70,7 +70,8 @@ QString showRows(const QList<QVariantList> &rows) {
     QStringList out;
     for (const QVariantList &r : rows) {
         QStringList cells;
-        for (const QVariant &v : r) cells << show(v);
+        for (const QVariant &v : r)
+            cells << show(v);
         out << u'[' + cells.join(QStringLiteral(", ")) + u']';
     }
     return out.join(u' ');
@@ -86,10 +87,10 @@ bool sameRows(const QList<QVariantList> &a, const QList<QVariantList> &b) {
     return true;
 }
 
-#define COMPARE_ROWS(actual, expected)                                                         \
-    QVERIFY2(sameRows(actual, expected),                                                       \
-             qPrintable(QStringLiteral("got %1, expected %2")                                  \
-                            .arg(showRows(actual), showRows(expected))))
+#define COMPARE_ROWS(actual, expected)                                                             \
+    QVERIFY2(sameRows(actual, expected),                                                           \
+             qPrintable(                                                                           \
+                 QStringLiteral("got %1, expected %2").arg(showRows(actual), showRows(expected))))
 
 const QString kCreateResult = QStringLiteral(
     "CREATE TABLE %1 (DateTime VARCHAR(20), DTSTR VARCHAR(20), INKolvo VARCHAR(10), OUTKolvo "
@@ -153,7 +154,8 @@ void TestSql::statementsOfARunAndItsDisplay() {
     const DbfTable created = DbfTable::read(result);
     QCOMPARE(created.fieldCount(), 8);
     QCOMPARE(created.recordCount(), 0);
-    for (const DbfField &f : created.fields()) QCOMPARE(f.type, 'C');
+    for (const DbfField &f : created.fields())
+        QCOMPARE(f.type, 'C');
     QCOMPARE(created.fields()[1].length, 20);
     QCOMPARE(created.fields()[7].length, 10);
 
@@ -172,13 +174,13 @@ void TestSql::statementsOfARunAndItsDisplay() {
     COMPARE_ROWS(r.rows, (QList<QVariantList>{{22, -2}}));
     r = select(kGridInOut.arg(R));
     QCOMPARE(r.names, (QStringList{"DateTime", "DTSTR", "INKolvo", "OUTKolvo", "IN12", "OUT12"}));
-    COMPARE_ROWS(r.rows, (QList<QVariantList>{
-                             {QStringLiteral("39952,5"), QStringLiteral("19.05.2009 12:00:00"), 22,
-                              2, 20, 0}}));
+    COMPARE_ROWS(r.rows,
+                 (QList<QVariantList>{{QStringLiteral("39952,5"),
+                                       QStringLiteral("19.05.2009 12:00:00"), 22, 2, 20, 0}}));
     r = select(kGridCarried.arg(R));
-    COMPARE_ROWS(r.rows, (QList<QVariantList>{
-                             {QStringLiteral("39952,5"), QStringLiteral("19.05.2009 12:00:00"), 22,
-                              0, 20, 0}}));
+    COMPARE_ROWS(r.rows,
+                 (QList<QVariantList>{{QStringLiteral("39952,5"),
+                                       QStringLiteral("19.05.2009 12:00:00"), 22, 0, 20, 0}}));
 
     // The independent reader sees the two rows, other vehicles' columns empty.
     const QJsonObject o = fixtures::independentRead(result);
@@ -196,25 +198,30 @@ void TestSql::highestReadingOfAnInterval_data() {
     QTest::addColumn<QString>("lo");
     QTest::addColumn<QString>("hi");
     QTest::addColumn<QVariant>("expected");
-    QTest::newRow("first hour") << 0 << 1 << "39952.5" << "39952.5416666667" << QVariant(118);
-    QTest::newRow("second hour, other counter")
-        << 0 << 2 << "39952.5416666667" << "39952.5833333333" << QVariant(119);
-    QTest::newRow("hour without records is null")
-        << 0 << 1 << "39952.625" << "39952.6666666667" << QVariant();
-    QTest::newRow("one minute") << 0 << 1 << "39952.5006944444" << "39952.5013888889"
-                                << QVariant(2);
+    QTest::newRow("first hour") << 0 << 1 << "39952.5"
+                                << "39952.5416666667" << QVariant(118);
+    QTest::newRow("second hour, other counter") << 0 << 2 << "39952.5416666667"
+                                                << "39952.5833333333" << QVariant(119);
+    QTest::newRow("hour without records is null") << 0 << 1 << "39952.625"
+                                                  << "39952.6666666667" << QVariant();
+    QTest::newRow("one minute") << 0 << 1 << "39952.5006944444"
+                                << "39952.5013888889" << QVariant(2);
     QTest::newRow("record on the lower bound belongs to neither")
-        << 0 << 1 << "39952.4" << "39952.4006944444" << QVariant();
-    QTest::newRow("record on the upper bound belongs to neither")
-        << 0 << 1 << "39952.3993055556" << "39952.4" << QVariant();
-    QTest::newRow("record inside") << 0 << 1 << "39952.3993055556" << "39952.4006944444"
-                                   << QVariant(999);
+        << 0 << 1 << "39952.4"
+        << "39952.4006944444" << QVariant();
+    QTest::newRow("record on the upper bound belongs to neither") << 0 << 1 << "39952.3993055556"
+                                                                  << "39952.4" << QVariant();
+    QTest::newRow("record inside") << 0 << 1 << "39952.3993055556"
+                                   << "39952.4006944444" << QVariant(999);
     // Compared as text, '39952...' > '9' would be false: the comparison must be numeric.
-    QTest::newRow("numeric, not text, comparison") << 0 << 1 << "9" << "100000" << QVariant(999);
-    QTest::newRow("real counters give a real") << 2 << 1 << "39952.5" << "39952.5416666667"
-                                               << QVariant(118.0);
-    QTest::newRow("real counters, no rows") << 2 << 1 << "39953" << "39954" << QVariant();
-    QTest::newRow("bound that is no number") << 0 << 1 << "abc" << "abd" << QVariant();
+    QTest::newRow("numeric, not text, comparison") << 0 << 1 << "9"
+                                                   << "100000" << QVariant(999);
+    QTest::newRow("real counters give a real") << 2 << 1 << "39952.5"
+                                               << "39952.5416666667" << QVariant(118.0);
+    QTest::newRow("real counters, no rows") << 2 << 1 << "39953"
+                                            << "39954" << QVariant();
+    QTest::newRow("bound that is no number") << 0 << 1 << "abc"
+                                             << "abd" << QVariant();
 }
 
 void TestSql::highestReadingOfAnInterval() {
@@ -239,7 +246,8 @@ void TestSql::highestReadingOfAnInterval() {
 void TestSql::resultTableAggregates_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QList<QVariantList>>("expected");
-    const QString s1 = QStringLiteral("19.05.2009 12:00:00"), s2 = QStringLiteral("19.05.2009 13:00:00");
+    const QString s1 = QStringLiteral("19.05.2009 12:00:00"),
+                  s2 = QStringLiteral("19.05.2009 13:00:00");
     QTest::newRow("count") << kCount << QList<QVariantList>{{5}};
     QTest::newRow("totals ignore nulls") << kTotals << QList<QVariantList>{{29, -7}};
     QTest::newRow("grid, in and out, groups and orders by text")
@@ -286,11 +294,16 @@ void TestSql::indexAndScanGiveTheSameRows() {
     QRandomGenerator rng(11);
     QList<DbfRow> rows;
     for (int i = 0; i < 3000; ++i) {
-        QVariant stamp = rng.bounded(20) == 0 ? QVariant() : QVariant(int(rng.bounded(200)) - 50 + int(rng.bounded(4)) * 0.25);
+        QVariant stamp = rng.bounded(20) == 0
+                             ? QVariant()
+                             : QVariant(int(rng.bounded(200)) - 50 + int(rng.bounded(4)) * 0.25);
         QVariant n = rng.bounded(10) == 0 ? QVariant() : QVariant(int(rng.bounded(100)) - 20);
         rows << DbfRow{stamp, n, rng.bounded(1000) / 10.0};
     }
-    writeDbfTable(path, {dbfNumeric("TDATETIME", 20, 12), dbfNumeric("COUNTER1", 10), dbfNumeric("COUNTER2", 10, 1)}, rows);
+    writeDbfTable(path,
+                  {dbfNumeric("TDATETIME", 20, 12), dbfNumeric("COUNTER1", 10),
+                   dbfNumeric("COUNTER2", 10, 1)},
+                  rows);
     const QString T = quoted(path);
     QStringList statements;
     const char *ops[] = {">", ">=", "<", "<=", "="};
@@ -301,19 +314,26 @@ void TestSql::indexAndScanGiveTheSameRows() {
         const char *op2 = ops[2 + rng.bounded(2)];
         statements << QStringLiteral("SELECT MAX(COUNTER1) as v, COUNT(*) as c FROM %1 WHERE "
                                      "(TDATETIME %2 '%3') AND (TDATETIME %4 '%5')")
-                          .arg(T, op1).arg(a).arg(op2).arg(b);
-        statements << QStringLiteral("SELECT rowid, TDATETIME, COUNTER2 FROM %1 WHERE COUNTER1 %2 %3")
-                          .arg(T, ops[rng.bounded(5)]).arg(int(rng.bounded(100)) - 20);
+                          .arg(T, op1)
+                          .arg(a)
+                          .arg(op2)
+                          .arg(b);
+        statements << QStringLiteral(
+                          "SELECT rowid, TDATETIME, COUNTER2 FROM %1 WHERE COUNTER1 %2 %3")
+                          .arg(T, ops[rng.bounded(5)])
+                          .arg(int(rng.bounded(100)) - 20);
         statements << QStringLiteral("SELECT SUM(COUNTER2) FROM %1 WHERE TDATETIME = '%2' AND "
                                      "COUNTER2 > 50.5")
-                          .arg(T).arg(a);
+                          .arg(T)
+                          .arg(a);
     }
-    statements << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE TDATETIME > 'abc'").arg(T)
-               << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE TDATETIME < 'abc'").arg(T)
-               << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE TDATETIME < NULL").arg(T)
-               << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE TDATETIME > x'00'").arg(T)
-               << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE COUNTER1 > 9223372036854775807").arg(T)
-               << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE COUNTER1 >= -9.5e300").arg(T);
+    statements
+        << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE TDATETIME > 'abc'").arg(T)
+        << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE TDATETIME < 'abc'").arg(T)
+        << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE TDATETIME < NULL").arg(T)
+        << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE TDATETIME > x'00'").arg(T)
+        << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE COUNTER1 > 9223372036854775807").arg(T)
+        << QStringLiteral("SELECT COUNT(*) FROM %1 WHERE COUNTER1 >= -9.5e300").arg(T);
     for (const QString &s : statements) {
         setRangeIndexEnabled(true);
         const ResultSet indexed = select(s);
@@ -349,10 +369,13 @@ void TestSql::cachedStatementsGiveTheSameResults() {
         QVERIFY2(sameValue(fresh.rows[0][0], cached[m]), qPrintable(QString::number(m)));
     }
     // Literals that name result columns stay literals.
-    ResultSet r = select(QStringLiteral("SELECT '5', MAX(COUNTER1) FROM %1 WHERE TDATETIME > '39952.55'").arg(T));
+    ResultSet r = select(
+        QStringLiteral("SELECT '5', MAX(COUNTER1) FROM %1 WHERE TDATETIME > '39952.55'").arg(T));
     QCOMPARE(r.names, (QStringList{"'5'", "MAX(COUNTER1)"}));
     COMPARE_ROWS(r.rows, (QList<QVariantList>{{"5", 238}}));
-    r = select(QStringLiteral("SELECT COUNTER1 = '2' AS two FROM %1 WHERE COUNTER1 < '3' ORDER BY 1").arg(T));
+    r = select(
+        QStringLiteral("SELECT COUNTER1 = '2' AS two FROM %1 WHERE COUNTER1 < '3' ORDER BY 1")
+            .arg(T));
     COMPARE_ROWS(r.rows, (QList<QVariantList>{{0}, {1}}));
 }
 
@@ -367,10 +390,9 @@ void TestSql::statementShapes_data() {
         << "SELECT MAX(COUNTER1) as ValueC FROM '/d/temp.dbf' WHERE (TDATETIME > ?) AND "
            "(TDATETIME < ?)"
         << QStringList{"39952.5", "39952.5416666667"} << QStringList{"/d/temp.dbf"};
-    QTest::newRow("insert values")
-        << "INSERT INTO '/d/it''s.dbf' (A, B) VALUES ('x''y', '-2')"
-        << "INSERT INTO '/d/it''s.dbf' (A, B) VALUES (?, ?)" << QStringList{"x'y", "-2"}
-        << QStringList{"/d/it's.dbf"};
+    QTest::newRow("insert values") << "INSERT INTO '/d/it''s.dbf' (A, B) VALUES ('x''y', '-2')"
+                                   << "INSERT INTO '/d/it''s.dbf' (A, B) VALUES (?, ?)"
+                                   << QStringList{"x'y", "-2"} << QStringList{"/d/it's.dbf"};
     QTest::newRow("expression in values stays")
         << "INSERT INTO 't' (A) VALUES ('a' || 'b')"
         << "INSERT INTO 't' (A) VALUES ('a' || 'b')" << QStringList{} << QStringList{"t"};
@@ -382,18 +404,17 @@ void TestSql::statementShapes_data() {
         << "SELECT (SELECT 1 FROM 'a' WHERE x = ?), y = '2' FROM 'b', 'c' q WHERE z > ?"
         << QStringList{"1", "3"} << QStringList{"a", "b", "c"};
     QTest::newRow("own parameters: nothing taken out")
-        << "SELECT * FROM 't' WHERE a = ? AND b = '1'" << "SELECT * FROM 't' WHERE a = ? AND b = '1'"
-        << QStringList{} << QStringList{"t"};
+        << "SELECT * FROM 't' WHERE a = ? AND b = '1'"
+        << "SELECT * FROM 't' WHERE a = ? AND b = '1'" << QStringList{} << QStringList{"t"};
     QTest::newRow("quote in a comment")
-        << "SELECT * FROM 't' -- it's\nWHERE a = '1'" << "SELECT * FROM 't' -- it's\nWHERE a = ?"
-        << QStringList{"1"} << QStringList{"t"};
-    QTest::newRow("create table")
-        << "CREATE TABLE '/d/r.dbf' (DateTime VARCHAR(20))"
-        << "CREATE TABLE '/d/r.dbf' (DateTime VARCHAR(20))" << QStringList{}
-        << QStringList{"/d/r.dbf"};
+        << "SELECT * FROM 't' -- it's\nWHERE a = '1'"
+        << "SELECT * FROM 't' -- it's\nWHERE a = ?" << QStringList{"1"} << QStringList{"t"};
+    QTest::newRow("create table") << "CREATE TABLE '/d/r.dbf' (DateTime VARCHAR(20))"
+                                  << "CREATE TABLE '/d/r.dbf' (DateTime VARCHAR(20))"
+                                  << QStringList{} << QStringList{"/d/r.dbf"};
     QTest::newRow("unterminated literal")
-        << "SELECT * FROM 't' WHERE a = 'x" << "SELECT * FROM 't' WHERE a = 'x" << QStringList{}
-        << QStringList{"t"};
+        << "SELECT * FROM 't' WHERE a = 'x"
+        << "SELECT * FROM 't' WHERE a = 'x" << QStringList{} << QStringList{"t"};
 }
 
 void TestSql::statementShapes() {
@@ -404,7 +425,8 @@ void TestSql::statementShapes() {
     const SqlShape s = analyzeSql(sql.toStdString());
     QCOMPARE(QString::fromStdString(s.key), key);
     QStringList got;
-    for (const std::string &p : s.params) got << QString::fromStdString(p);
+    for (const std::string &p : s.params)
+        got << QString::fromStdString(p);
     QCOMPARE(got, params);
     QCOMPARE(s.tables, tables);
 }
@@ -413,7 +435,8 @@ void TestSql::tablesFollowTheirFiles() {
     fixtures::OddFolder dir;
     const QString temp = dir.path(QStringLiteral("temp.dbf"));
     const QString T = quoted(temp);
-    const QString maxAll = QStringLiteral("SELECT MAX(COUNTER1) as v FROM %1 WHERE TDATETIME > '0'").arg(T);
+    const QString maxAll =
+        QStringLiteral("SELECT MAX(COUNTER1) as v FROM %1 WHERE TDATETIME > '0'").arg(T);
     writeTemp(temp);
     COMPARE_ROWS(select(maxAll).rows, (QList<QVariantList>{{999}}));
     // The server rewrites the export: same columns, other values, maybe the same size.
@@ -425,10 +448,12 @@ void TestSql::tablesFollowTheirFiles() {
     fixtures::writeTempTable(temp, {kNoon}, {{QVariant(7), QVariant(8)}}, 0, 3);
     COMPARE_ROWS(select(QStringLiteral("SELECT MAX(COUNTER4) as v FROM %1").arg(T)).rows,
                  (QList<QVariantList>{{8}}));
-    QVERIFY(messageOf([&] { select(maxAll); }).contains(QStringLiteral("no such column: COUNTER1")));
+    QVERIFY(
+        messageOf([&] { select(maxAll); }).contains(QStringLiteral("no such column: COUNTER1")));
     // Gone is "no such table"; back again it is read again.
     QVERIFY(QFile::remove(temp));
-    QCOMPARE(messageOf([&] { select(maxAll); }), QStringLiteral("Table '%1': no such table").arg(temp));
+    QCOMPARE(messageOf([&] { select(maxAll); }),
+             QStringLiteral("Table '%1': no such table").arg(temp));
     QCOMPARE(Engine::forThisThread().attachedTables(), QStringList{});
     writeTemp(temp);
     COMPARE_ROWS(select(maxAll).rows, (QList<QVariantList>{{999}}));
@@ -443,7 +468,8 @@ void TestSql::tablesFollowTheirFiles() {
     exec(QStringLiteral("CREATE TABLE %1 (DateTime VARCHAR(20), IN9 VARCHAR(10))").arg(R));
     COMPARE_ROWS(select(kCount.arg(R)).rows, (QList<QVariantList>{{0}}));
     exec(QStringLiteral("INSERT INTO %1 (DateTime, IN9) VALUES ('1', '2')").arg(R));
-    COMPARE_ROWS(select(QStringLiteral("SELECT IN9 FROM %1").arg(R)).rows, (QList<QVariantList>{{"2"}}));
+    COMPARE_ROWS(select(QStringLiteral("SELECT IN9 FROM %1").arg(R)).rows,
+                 (QList<QVariantList>{{"2"}}));
 }
 
 void TestSql::pathsDifferingInCaseAreDifferentTables() {
@@ -460,7 +486,8 @@ void TestSql::pathsDifferingInCaseAreDifferentTables() {
 }
 
 void TestSql::failuresNameTheTableAndChangeNoFile_data() {
-    QTest::addColumn<QString>("sql"); // %R result.dbf, %T temp.dbf, %N new.dbf, %X damaged, %B bad numbers
+    QTest::addColumn<QString>(
+        "sql"); // %R result.dbf, %T temp.dbf, %N new.dbf, %X damaged, %B bad numbers
     QTest::addColumn<bool>("open");
     QTest::addColumn<QString>("subject"); // R, T, N, X, B or - for none
     QTest::addColumn<QString>("message");
@@ -471,18 +498,22 @@ void TestSql::failuresNameTheTableAndChangeNoFile_data() {
     QTest::newRow("repeated column name")
         << "CREATE TABLE %N (DateTime VARCHAR(20), IN12 VARCHAR(10), OUT12 VARCHAR(10), IN12 "
            "VARCHAR(10))"
-        << false << "N" << "duplicate column name: IN12";
+        << false << "N"
+        << "duplicate column name: IN12";
     QTest::newRow("repeated column name in another case")
         << "CREATE TABLE %N (DateTime VARCHAR(20), datetime VARCHAR(20))" << false << "N"
         << "duplicate column name";
     QTest::newRow("column name too long")
         << "CREATE TABLE %N (DateTime VARCHAR(20), OUT12345678901234567890123456789 VARCHAR(10))"
-        << false << "N" << "column name too long";
+        << false << "N"
+        << "column name too long";
     QTest::newRow("negative device number")
         << "CREATE TABLE %N (DateTime VARCHAR(20), IN-517 VARCHAR(10), OUT-517 VARCHAR(10))"
-        << false << "N" << "syntax error";
-    QTest::newRow("character column without length") << "CREATE TABLE %N (A VARCHAR)" << false
-                                                     << "N" << "give the length";
+        << false << "N"
+        << "syntax error";
+    QTest::newRow("character column without length")
+        << "CREATE TABLE %N (A VARCHAR)" << false << "N"
+        << "give the length";
     QTest::newRow("statement SQLite rejects") << "SELEC COUNT(*) FROM %R" << true << "R"
                                               << "near \"SELEC\": syntax error";
     QTest::newRow("no such column") << "SELECT MAX(COUNTER3) as ValueC FROM %T" << true << "T"
@@ -498,19 +529,25 @@ void TestSql::failuresNameTheTableAndChangeNoFile_data() {
         << "value too long";
     QTest::newRow("damaged file") << "SELECT COUNT(*) as count1 FROM %X" << true << "X"
                                   << "record length";
-    QTest::newRow("bad bytes in a numeric field") << "SELECT MAX(COUNTER1) FROM %B" << true << "B"
-                                                  << "bad bytes in the numeric field COUNTER1 of record 2: '1x'";
+    QTest::newRow("bad bytes in a numeric field")
+        << "SELECT MAX(COUNTER1) FROM %B" << true << "B"
+        << "bad bytes in the numeric field COUNTER1 of record 2: '1x'";
     QTest::newRow("bad bytes met by the index")
         << "SELECT MAX(COUNTER2) FROM %B WHERE COUNTER1 > '0'" << true << "B"
         << "bad bytes in the numeric field COUNTER1";
-    QTest::newRow("update") << "UPDATE %R SET INKolvo = '1'" << false << "R" << "not supported";
-    QTest::newRow("delete") << "DELETE FROM %R" << false << "R" << "not supported";
-    QTest::newRow("drop") << "DROP TABLE %R" << false << "R" << "not supported";
+    QTest::newRow("update") << "UPDATE %R SET INKolvo = '1'" << false << "R"
+                            << "not supported";
+    QTest::newRow("delete") << "DELETE FROM %R" << false << "R"
+                            << "not supported";
+    QTest::newRow("drop") << "DROP TABLE %R" << false << "R"
+                          << "not supported";
     QTest::newRow("two statements") << "SELECT COUNT(*) FROM %R; DELETE FROM %R" << false << "R"
                                     << "one statement at a time";
     QTest::newRow("open of an insert runs nothing")
-        << "INSERT INTO %R (DateTime) VALUES ('1')" << true << "R" << "gives no result set";
-    QTest::newRow("empty statement") << "" << false << "-" << "empty statement";
+        << "INSERT INTO %R (DateTime) VALUES ('1')" << true << "R"
+        << "gives no result set";
+    QTest::newRow("empty statement") << "" << false << "-"
+                                     << "empty statement";
 }
 
 void TestSql::failuresNameTheTableAndChangeNoFile() {
@@ -519,8 +556,10 @@ void TestSql::failuresNameTheTableAndChangeNoFile() {
     QFETCH(QString, subject);
     QFETCH(QString, message);
     fixtures::OddFolder dir;
-    QMap<QString, QString> paths{{"R", dir.path("result.dbf")}, {"T", dir.path("temp.dbf")},
-                                 {"N", dir.path("new.dbf")},   {"X", dir.path("damaged.dbf")},
+    QMap<QString, QString> paths{{"R", dir.path("result.dbf")},
+                                 {"T", dir.path("temp.dbf")},
+                                 {"N", dir.path("new.dbf")},
+                                 {"X", dir.path("damaged.dbf")},
                                  {"B", dir.path("numbers.dbf")}};
     writeTemp(paths["T"]);
     exec(kCreateResult.arg(quoted(paths["R"])));
@@ -530,20 +569,25 @@ void TestSql::failuresNameTheTableAndChangeNoFile() {
     QByteArray damaged = fixtures::fileBytes(paths["X"]);
     damaged[10] = char(damaged[10] + 1);
     fixtures::writeBytes(paths["X"], damaged);
-    fixtures::writeTempTable(paths["B"], {kNoon, kNoon + 0.001}, {{QVariant(1), QVariant(1)}, {QVariant(11), QVariant(2)}});
+    fixtures::writeTempTable(paths["B"], {kNoon, kNoon + 0.001},
+                             {{QVariant(1), QVariant(1)}, {QVariant(11), QVariant(2)}});
     QByteArray numbers = fixtures::fileBytes(paths["B"]);
     const int at = numbers.lastIndexOf("11");
     numbers[at + 1] = 'x';
     fixtures::writeBytes(paths["B"], numbers);
 
     QMap<QString, QByteArray> before;
-    for (auto it = paths.begin(); it != paths.end(); ++it) before[it.key()] = fixtures::fileBytes(it.value());
-    for (auto it = paths.begin(); it != paths.end(); ++it) sql.replace("%" + it.key(), quoted(it.value()));
+    for (auto it = paths.begin(); it != paths.end(); ++it)
+        before[it.key()] = fixtures::fileBytes(it.value());
+    for (auto it = paths.begin(); it != paths.end(); ++it)
+        sql.replace("%" + it.key(), quoted(it.value()));
 
     const QString m = messageOf([&] {
         Query q(sql);
-        if (open) q.open();
-        else q.execSql();
+        if (open)
+            q.open();
+        else
+            q.execSql();
     });
     QVERIFY2(m.contains(message), qPrintable(m));
     if (subject != u"-") {
@@ -597,8 +641,7 @@ void TestSql::insertFailingAtTheNthOperationKeepsTheTable() {
         QCOMPARE(t.value(1, 2).toString(), QStringLiteral("2"));
         // A reader that stops at the end mark agrees, unless the file refused even the end
         // mark's repair (every operation failing).
-        if (!permanent)
-            QCOMPARE(fixtures::independentRead(result)["records"].toArray().size(), 2);
+        if (!permanent) QCOMPARE(fixtures::independentRead(result)["records"].toArray().size(), 2);
         COMPARE_ROWS(select(kCount.arg(R)).rows, (QList<QVariantList>{{2}}));
     }
     QVERIFY(n > 2);
@@ -613,7 +656,8 @@ void TestSql::resultTableForManyVehicles_data() {
     QTest::newRow("125 vehicles of 7 digits: dBASE III") << 125 << qint64(1000000) << QString();
     QTest::newRow("510 vehicles of 10 digits: level 7") << 510 << qint64(1234567000) << QString();
     QTest::newRow("511 vehicles") << 511 << qint64(1) << QStringLiteral("too many columns");
-    QTest::newRow("device number twice") << 2 << qint64(0) << QStringLiteral("duplicate column name: IN0");
+    QTest::newRow("device number twice")
+        << 2 << qint64(0) << QStringLiteral("duplicate column name: IN0");
 }
 
 void TestSql::resultTableForManyVehicles() {
@@ -625,10 +669,14 @@ void TestSql::resultTableForManyVehicles() {
     const QString R = quoted(result);
     QString columns;
     QList<qint64> devices;
-    for (int i = 0; i < vehicles; ++i) devices << (firstDevice ? firstDevice + i : 0);
-    for (qint64 d : devices) columns += QStringLiteral(", IN%1 VARCHAR(10), OUT%1 VARCHAR(10)").arg(d);
-    const QString create = QStringLiteral("CREATE TABLE %1 (DateTime VARCHAR(20), DTSTR VARCHAR(20), "
-                                          "INKolvo VARCHAR(10), OUTKolvo VARCHAR(10) %2)").arg(R, columns);
+    for (int i = 0; i < vehicles; ++i)
+        devices << (firstDevice ? firstDevice + i : 0);
+    for (qint64 d : devices)
+        columns += QStringLiteral(", IN%1 VARCHAR(10), OUT%1 VARCHAR(10)").arg(d);
+    const QString create =
+        QStringLiteral("CREATE TABLE %1 (DateTime VARCHAR(20), DTSTR VARCHAR(20), "
+                       "INKolvo VARCHAR(10), OUTKolvo VARCHAR(10) %2)")
+            .arg(R, columns);
     if (!message.isEmpty()) {
         const QString m = messageOf([&] { exec(create); });
         QVERIFY2(m.contains(message) && m.contains(result), qPrintable(m));
@@ -641,9 +689,14 @@ void TestSql::resultTableForManyVehicles() {
     QCOMPARE(t.layout(), vehicles > 125 ? DbfLayout::Level7 : DbfLayout::DBase3);
     const qint64 last = devices.last();
     exec(QStringLiteral("INSERT INTO %1 (DateTime, DTSTR, INKolvo, OUTKolvo, IN%2, OUT%2) VALUES "
-                        "('39952,5', '19.05.2009 12:00:00', '0', '-3', '0', '-3')").arg(R).arg(last));
-    COMPARE_ROWS(select(QStringLiteral("SELECT SUM(-CAST(OUT%2 as integer)) as OUT%2 FROM %1").arg(R).arg(last)).rows,
-                 (QList<QVariantList>{{3}}));
+                        "('39952,5', '19.05.2009 12:00:00', '0', '-3', '0', '-3')")
+             .arg(R)
+             .arg(last));
+    COMPARE_ROWS(
+        select(
+            QStringLiteral("SELECT SUM(-CAST(OUT%2 as integer)) as OUT%2 FROM %1").arg(R).arg(last))
+            .rows,
+        (QList<QVariantList>{{3}}));
 }
 
 void TestSql::queryObjectWalksItsRows() {
@@ -673,7 +726,8 @@ void TestSql::queryObjectWalksItsRows() {
     QCOMPARE(q.recNo(), 1);
     q.next();
     QVERIFY(q.eof());
-    QVERIFY(messageOf([&] { q.fieldByName("INKolvo"); }).contains(QStringLiteral("no current row")));
+    QVERIFY(
+        messageOf([&] { q.fieldByName("INKolvo"); }).contains(QStringLiteral("no current row")));
     q.first();
     QVERIFY(!q.eof());
     QCOMPARE(q.value(1).toString(), QStringLiteral("19.05.2009 12:00:00"));

@@ -15,6 +15,6 @@ inline bool add(Factory f) {
 }
 } // namespace suites
 
-#define KP_TEST_SUITE(Class)                                                                   \
-    static const bool kpRegistered##Class =                                                    \
+#define KP_TEST_SUITE(Class)                                                                       \
+    static const bool kpRegistered##Class =                                                        \
         suites::add([] { return std::unique_ptr<QObject>(new Class); });
