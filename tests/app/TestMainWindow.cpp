@@ -5,6 +5,7 @@
 #include "platform/chart/DbChart.h"
 #include "platform/core/AppDir.h"
 #include "platform/core/Exceptions.h"
+#include "results/PeriodBox.h"
 #include "tests/support/ModalAnswerer.h"
 
 #include <QtTest>
@@ -33,6 +34,7 @@ private slots:
     void captionsAfterStartUp();
     void statusAreaAfterStartUp();
     void periodBoxAfterStartUp();
+    void presetThenEditByTheOperator();
     void regionsKeepTheirSizeLimits_data();
     void regionsKeepTheirSizeLimits();
     void startUpCreatesTheConfigurationFolder();
@@ -145,6 +147,59 @@ void TestMainWindow::periodBoxAfterStartUp() {
     QCOMPARE(w.IntervalsPerDay, 24.0);
     QVERIFY(w.rbtGSM->isChecked());
     QVERIFY(!w.rbtUSB->isChecked());
+}
+
+// Picking a preset with the keyboard sets the pickers and stays shown; the first edit of a picker
+// by the operator turns the list back to "Произвольный" and changes nothing else. Today is read
+// at each pick.
+void TestMainWindow::presetThenEditByTheOperator() {
+    QDate today(2026, 12, 13); // a Sunday
+    kp::results::setTodayForTests([&today] { return today; });
+    struct RestoreClock {
+        ~RestoreClock() { kp::results::setTodayForTests({}); }
+    } restore;
+    TForm1 w;
+    w.show();
+    w.FormShow();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    // Down four times from "Произвольный": "За предыдущие сутки".
+    w.cmbPeriodTime->setFocus();
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(w.cmbPeriodTime, Qt::Key_Down);
+    QCOMPARE(w.cmbPeriodTime->currentIndex(), 4);
+    QCOMPARE(w.DateBegin->date(), QDate(2026, 12, 12));
+    QCOMPARE(w.DateEnd->date(), QDate(2026, 12, 13));
+    QCOMPARE(w.TimeBegin->time(), QTime(0, 0));
+    QCOMPARE(w.TimeEnd->time(), QTime(0, 0));
+
+    // The next day the same list moves on to "За предыдущюю неделю" with the new today.
+    today = QDate(2026, 12, 14); // a Monday
+    QTest::keyClick(w.cmbPeriodTime, Qt::Key_Down);
+    QCOMPARE(w.cmbPeriodTime->currentIndex(), 5);
+    QCOMPARE(w.DateBegin->date(), QDate(2026, 12, 7));
+    QCOMPARE(w.DateEnd->date(), QDate(2026, 12, 14));
+
+    // The operator steps the end time's hour up by one.
+    w.TimeEnd->setFocus();
+    w.TimeEnd->setCurrentSection(QDateTimeEdit::HourSection);
+    QTest::keyClick(w.TimeEnd, Qt::Key_Up);
+    QCOMPARE(w.TimeEnd->time(), QTime(1, 0));
+    QCOMPARE(w.cmbPeriodTime->currentText(), QStringLiteral("Произвольный"));
+    QCOMPARE(w.DateBegin->date(), QDate(2026, 12, 7));
+    QCOMPARE(w.DateEnd->date(), QDate(2026, 12, 14));
+    QCOMPARE(w.TimeBegin->time(), QTime(0, 0));
+
+    // Picking "Произвольный" itself keeps the dates and resets both times.
+    w.TimeBegin->setTime(QTime(8, 30));
+    w.cmbPeriodTime->setFocus();
+    QTest::keyClick(w.cmbPeriodTime, Qt::Key_Down);
+    QTest::keyClick(w.cmbPeriodTime, Qt::Key_Home);
+    QCOMPARE(w.cmbPeriodTime->currentIndex(), 0);
+    QCOMPARE(w.DateBegin->date(), QDate(2026, 12, 14)); // from "С начала суток" a moment ago
+    QCOMPARE(w.DateEnd->date(), QDate(2026, 12, 15));
+    QCOMPARE(w.TimeBegin->time(), QTime(0, 0));
+    QCOMPARE(w.TimeEnd->time(), QTime(0, 0));
 }
 
 void TestMainWindow::regionsKeepTheirSizeLimits_data() {
