@@ -205,8 +205,23 @@ QStringList DbChart::bottomAxisLabels() const {
 }
 
 void DbChart::setRightReserve(int pixels) {
-    plot_->axisRect()->setAutoMargins(QCP::msLeft | QCP::msTop | QCP::msBottom);
-    plot_->axisRect()->setMargins(QMargins(0, 0, pixels, 0));
+    // A column of its own right of the plot: the legend at its top, where it hides no bar, and
+    // below it the free space the window's controls stand on.
+    if (!strip_) {
+        strip_ = new QCPLayoutGrid;
+        plot_->plotLayout()->addElement(1, 1, strip_);
+        plot_->plotLayout()->setColumnStretchFactor(1, 0.001);
+        plot_->axisRect()->insetLayout()->take(plot_->legend);
+        strip_->addElement(0, 0, plot_->legend);
+        strip_->addElement(1, 0, new QCPLayoutElement(plot_));
+        strip_->setRowStretchFactor(0, 0.001);
+        strip_->setRowSpacing(0);
+        strip_->setAutoMargins(QCP::msNone);
+        strip_->setMargins(QMargins(6, 0, 8, 0)); // the legend's frame stays whole
+        plot_->legend->setMargins(QMargins(4, 2, 4, 2));
+    }
+    strip_->setMinimumSize(pixels, 0);
+    strip_->setMaximumSize(pixels, QWIDGETSIZE_MAX);
 }
 
 void DbChart::refresh() {

@@ -16,6 +16,7 @@ class QAbstractItemModel;
 
 class QCustomPlot;
 class QCPBars;
+class QCPLayoutGrid;
 
 namespace kp::chart {
 
@@ -86,6 +87,7 @@ private:
     Source sources_[2];
     QCustomPlot *plot_;
     QCPBars *bars_[2];
+    QCPLayoutGrid *strip_ = nullptr; // the legend's column at the right, once reserved
     double increment_ = 1.0 / 24.0;
 };
 
