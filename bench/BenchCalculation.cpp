@@ -4,6 +4,7 @@
 // and its counting part (target 1.5 s), with the split into server, queries, inserts and
 // interface updates. ShowResults over a result table of 100,000 rows and 20 vehicles (target 1 s).
 // The benchmark runs its own session bus and an offscreen window.
+#include "MonitorEnvironment.h"
 #include "app/CarsTreeView.h"
 #include "app/FleetTree.h"
 #include "app/Mainform.h"
@@ -17,26 +18,20 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDateEdit>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QTimeEdit>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -44,56 +39,11 @@ namespace {
 constexpr int kDevice = 4711;
 const QDate kMonday(2024, 6, 3);
 
-struct Environment {
-    QTemporaryDir dir;
-    QProcess bus;
-    QProcess server;
-
-    ~Environment() {
-        server.kill();
-        server.waitForFinished();
-        bus.kill();
-        bus.waitForFinished();
-    }
-};
-
-std::unique_ptr<Environment> env;
-
-bool writeFile(const QString &path, const QByteArray &bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-bool serverUp() {
-    QDBusMessage m = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
-    m.setArguments({QStringLiteral("org.kelvon.Monitoring")});
-    const QDBusMessage r = QDBusConnection::sessionBus().call(m);
-    return !r.arguments().isEmpty() && r.arguments().first().toBool();
-}
+std::unique_ptr<kp::bench::MonitorEnvironment> env;
 
 bool setUp() {
-    env = std::make_unique<Environment>();
-    const QString monitor =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/kelvon-monitor");
-    const QString conf = env->dir.filePath(QStringLiteral("bus.conf"));
-    if (!writeFile(conf, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus "
-                         "Configuration 1.0//EN\"\n"
-                         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                         "<busconfig><type>session</type><listen>unix:tmpdir=" +
-                             QFile::encodeName(env->dir.path()) +
-                             "</listen><policy context=\"default\">"
-                             "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                             "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
-                             "</busconfig>\n"))
-        return false;
-    env->bus.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--config-file=") + conf, QStringLiteral("--nofork"),
-                    QStringLiteral("--print-address")});
-    if (!env->bus.waitForReadyRead(10000)) return false;
-    qputenv("DBUS_SESSION_BUS_ADDRESS", env->bus.readLine().trimmed());
+    env = std::make_unique<kp::bench::MonitorEnvironment>();
+    if (!env->startBus()) return false;
 
     // One vehicle, its four inputs counted, a record every 37 seconds for the week.
     const QByteArray fleet = "group_file,group_name,group_address,group_contacts,device,model,"
@@ -114,27 +64,13 @@ bool setUp() {
                        .arg(c[3])
                        .toUtf8();
     }
-    const QString appDir = env->dir.filePath(QStringLiteral("app"));
-    if (!writeFile(appDir + "/TS/Cars.ini", "[4711]\r\nD1=2\r\nD2=3\r\nD3=4\r\nD4=2\r\n") ||
-        !writeFile(env->dir.filePath(QStringLiteral("fleet.csv")), fleet) ||
-        !writeFile(env->dir.filePath(QStringLiteral("records.csv")), records))
+    const QString appDir = env->path(QStringLiteral("app"));
+    if (!kp::bench::writeFile(appDir + "/TS/Cars.ini",
+                              "[4711]\r\nD1=2\r\nD2=3\r\nD3=4\r\nD4=2\r\n"))
         return false;
     kp::setAppDirForTests(appDir);
-    const QString data = env->dir.filePath(QStringLiteral("data"));
-    for (const char *what : {"fleet", "records"})
-        if (QProcess::execute(monitor,
-                              {QStringLiteral("--data"), data, QStringLiteral("import-") + what,
-                               env->dir.filePath(QString::fromLatin1(what) + ".csv")}) != 0)
-            return false;
-
-    env->server.setProcessChannelMode(QProcess::ForwardedChannels);
-    env->server.start(monitor, {QStringLiteral("--data"), data});
-    if (!env->server.waitForStarted()) return false;
-    for (int i = 0; i < 1000; ++i) {
-        if (serverUp()) return true;
-        QThread::msleep(10);
-    }
-    return false;
+    return env->import(QStringLiteral("fleet"), fleet) &&
+           env->import(QStringLiteral("records"), records) && env->startServer();
 }
 
 bool idle(const TForm1 &w) { return w.CalcThread.isNull() && w.GroupBox2->isEnabled(); }
@@ -207,7 +143,7 @@ void BM_WholeRun(benchmark::State &state) {
 void BM_ShowResults(benchmark::State &state) {
     constexpr int kVehicles = 20;
     constexpr int kIntervals = 5000;
-    const QString path = env->dir.filePath(QStringLiteral("show/result.dbf"));
+    const QString path = env->path(QStringLiteral("show/result.dbf"));
     QDir().mkpath(QFileInfo(path).absolutePath());
     QStringList cars;
     QList<kp::localsql::DbfField> fields{
@@ -265,13 +201,5 @@ BENCHMARK(BM_ShowResults)->Unit(benchmark::kMillisecond)->Iterations(5);
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (!setUp()) {
-        std::fprintf(stderr, "bench-calculation: could not start a bus and a server\n");
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    env.reset();
-    return 0;
+    return kp::bench::runBenchmarks(argc, argv, "bench-calculation", setUp, [] { env.reset(); });
 }

@@ -2,6 +2,7 @@
 // kelvon-monitor with that fleet imported, and with 20 groups of two subgroups in the group files
 // and every vehicle placed by Cars.ini. The target is 2.5 s a fill; the server calls dominate
 // (see bench-fleet-enumeration). The benchmark runs its own session bus and an offscreen window.
+#include "MonitorEnvironment.h"
 #include "app/CarsTreeView.h"
 #include "app/FleetTree.h"
 #include "app/Mainform.h"
@@ -9,18 +10,10 @@
 #include "server/Kelvon_ocx.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QStandardItemModel>
-#include <QTemporaryDir>
-#include <QThread>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -28,48 +21,11 @@ namespace {
 constexpr int kGroups = 20;
 constexpr int kCarsPerGroup = 50;
 
-struct Environment {
-    QTemporaryDir dir;
-    QProcess bus;
-    QProcess server;
-
-    ~Environment() {
-        server.kill();
-        server.waitForFinished();
-        bus.kill();
-        bus.waitForFinished();
-    }
-};
-
-std::unique_ptr<Environment> env;
-
-bool writeFile(const QString &path, const QByteArray &bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
+std::unique_ptr<kp::bench::MonitorEnvironment> env;
 
 bool setUp() {
-    env = std::make_unique<Environment>();
-    const QString monitor =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/kelvon-monitor");
-    const QString conf = env->dir.filePath(QStringLiteral("bus.conf"));
-    if (!writeFile(
-            conf,
-            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-            "<busconfig><type>session</type><listen>unix:tmpdir=" +
-                QFile::encodeName(env->dir.path()) +
-                "</listen><policy context=\"default\">"
-                "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                "</policy></busconfig>\n"))
-        return false;
-    env->bus.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--config-file=") + conf, QStringLiteral("--nofork"),
-                    QStringLiteral("--print-address")});
-    if (!env->bus.waitForReadyRead(10000)) return false;
-    qputenv("DBUS_SESSION_BUS_ADDRESS", env->bus.readLine().trimmed());
+    env = std::make_unique<kp::bench::MonitorEnvironment>();
+    if (!env->startBus()) return false;
 
     // The server's fleet, and the program's groups with every vehicle placed.
     QByteArray csv = "group_file,group_name,group_address,group_contacts,device,model,number,"
@@ -95,31 +51,13 @@ bool setUp() {
                     "\r\nD1=2\r\nD2=3\r\nD3=1\r\nD4=1\r\n";
         }
     }
-    const QString appDir = env->dir.filePath(QStringLiteral("app"));
-    if (!writeFile(appDir + "/TS/GroupLVL1.ini", groups) ||
-        !writeFile(appDir + "/TS/GroupLVL2.ini", subgroups) ||
-        !writeFile(appDir + "/TS/Cars.ini", cars) ||
-        !writeFile(env->dir.filePath(QStringLiteral("fleet.csv")), csv))
+    const QString appDir = env->path(QStringLiteral("app"));
+    if (!kp::bench::writeFile(appDir + "/TS/GroupLVL1.ini", groups) ||
+        !kp::bench::writeFile(appDir + "/TS/GroupLVL2.ini", subgroups) ||
+        !kp::bench::writeFile(appDir + "/TS/Cars.ini", cars))
         return false;
     kp::setAppDirForTests(appDir);
-    const QString data = env->dir.filePath(QStringLiteral("data"));
-    if (QProcess::execute(monitor, {QStringLiteral("--data"), data, QStringLiteral("import-fleet"),
-                                    env->dir.filePath(QStringLiteral("fleet.csv"))}) != 0)
-        return false;
-
-    env->server.setProcessChannelMode(QProcess::ForwardedChannels);
-    env->server.start(monitor, {QStringLiteral("--data"), data});
-    if (!env->server.waitForStarted()) return false;
-    for (int i = 0; i < 1000; ++i) {
-        QDBusMessage m = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
-        m.setArguments({QStringLiteral("org.kelvon.Monitoring")});
-        const QDBusMessage r = QDBusConnection::sessionBus().call(m);
-        if (!r.arguments().isEmpty() && r.arguments().first().toBool()) return true;
-        QThread::msleep(10);
-    }
-    return false;
+    return env->import(QStringLiteral("fleet"), csv) && env->startServer();
 }
 
 int vehicleCount(const QStandardItemModel &model) {
@@ -174,13 +112,5 @@ BENCHMARK(BM_BuildTreeFromConfiguration)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (!setUp()) {
-        std::fprintf(stderr, "bench-fleet-tree: could not start a bus and a server\n");
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    env.reset();
-    return 0;
+    return kp::bench::runBenchmarks(argc, argv, "bench-fleet-tree", setUp, [] { env.reset(); });
 }
