@@ -2,28 +2,13 @@
 
 #include "Statements.h"
 #include "platform/core/Exceptions.h"
+#include "platform/core/Variants.h"
 
 #include <cmath>
 
 namespace kp::calc {
 
 namespace {
-bool isIntegerType(const QVariant &v) {
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Nearest whole number, an exact half going to the even neighbour.
 double roundHalfEven(double v) {
     const double f = std::floor(v);
@@ -37,7 +22,7 @@ double roundHalfEven(double v) {
 std::optional<RowCounts> InputCounter::next(const QVariant &highest) {
     if (highest.isNull() || !highest.isValid()) return std::nullopt; // no record: nothing changes
     std::int64_t count = 0;
-    if (isIntegerType(highest)) {
+    if (kp::isIntegerVariant(highest)) {
         // Integer division rounds toward zero; the count is an integer difference.
         const std::int64_t reading = highest.toLongLong() / 2;
         count = reading - static_cast<std::int64_t>(carried_);

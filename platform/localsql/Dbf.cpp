@@ -1,6 +1,7 @@
 #include "Dbf.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/core/Variants.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -570,28 +571,6 @@ DbfLayout layoutForNewTable(const QString &path, const QList<DbfField> &fields) 
 
 namespace {
 
-bool isNumberType(const QVariant &v) {
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isIntegerType(const QVariant &v) {
-    return isNumberType(v) && v.typeId() != QMetaType::Double && v.typeId() != QMetaType::Float;
-}
-
 void encodeField(const QString &path, const DbfField &f, const QVariant &v, char *out) {
     auto tooLong = [&](qint64 got) {
         fail(path, QStringLiteral("column %1: value too long (%2 characters, at most %3)")
@@ -627,12 +606,12 @@ void encodeField(const QString &path, const DbfField &f, const QVariant &v, char
         bool integral = false;
         long long iv = 0;
         double dv = 0;
-        if (isIntegerType(v)) {
+        if (kp::isIntegerVariant(v)) {
             bool ok = false;
             iv = v.toLongLong(&ok);
             if (!ok) fail(path, QStringLiteral("column %1: not a number").arg(f.name));
             integral = true;
-        } else if (isNumberType(v)) {
+        } else if (kp::isNumberVariant(v)) {
             dv = v.toDouble();
         } else {
             const QString text = v.toString().trimmed();
@@ -693,7 +672,7 @@ void encodeField(const QString &path, const DbfField &f, const QVariant &v, char
     }
     case 'L': {
         if (isNull) return void(out[0] = '?');
-        if (v.typeId() == QMetaType::Bool || isNumberType(v))
+        if (v.typeId() == QMetaType::Bool || kp::isNumberVariant(v))
             return void(out[0] = v.toBool() ? 'T' : 'F');
         const QString t = v.toString().trimmed().toUpper();
         if (t.isEmpty()) return void(out[0] = '?');
