@@ -45,6 +45,20 @@ QList<CsvRow> parseCsv(const QByteArray &data, const QString &file) {
         row = CsvRow();
         rowStarted = false;
     };
+    // A comma ends the field, a line feed the row; true when c did either.
+    auto endsField = [&](QChar c) {
+        if (c == QLatin1Char(',')) {
+            endField();
+            return true;
+        }
+        if (c == QLatin1Char('\n')) {
+            endRow();
+            ++line;
+            row.line = line;
+            return true;
+        }
+        return false;
+    };
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = text.at(i);
@@ -70,17 +84,10 @@ QList<CsvRow> parseCsv(const QByteArray &data, const QString &file) {
             }
             break;
         case State::Unquoted:
-            if (c == QLatin1Char(',')) {
-                endField();
+            if (endsField(c))
                 state = State::FieldStart;
-            } else if (c == QLatin1Char('\n')) {
-                endRow();
-                ++line;
-                row.line = line;
-                state = State::FieldStart;
-            } else if (!crlf) {
+            else if (!crlf)
                 field += c;
-            }
             break;
         case State::Quoted:
             if (c == QLatin1Char('"')) {
@@ -96,17 +103,10 @@ QList<CsvRow> parseCsv(const QByteArray &data, const QString &file) {
             }
             break;
         case State::AfterQuote:
-            if (c == QLatin1Char(',')) {
-                endField();
+            if (endsField(c))
                 state = State::FieldStart;
-            } else if (c == QLatin1Char('\n')) {
-                endRow();
-                ++line;
-                row.line = line;
-                state = State::FieldStart;
-            } else if (!crlf) {
+            else if (!crlf)
                 throw ImportError(file, line, QStringLiteral("text after a closing quote"));
-            }
             break;
         }
     }
