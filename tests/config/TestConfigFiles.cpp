@@ -1,5 +1,6 @@
 // The three configuration files: where they are, the lists, each reader's defaults and each
 // write of the group editor and the parameters panel, in its order.
+#include "Bytes.h"
 #include "FaultyIo.h"
 #include "config/ConfigFiles.h"
 #include "platform/core/AppDir.h"
@@ -19,23 +20,6 @@ Q_DECLARE_METATYPE(kp::config::CarParams)
 Q_DECLARE_METATYPE(kp::config::CarPlacement)
 
 namespace {
-
-QByteArray cp1251(const QString &s) {
-    QStringEncoder e("windows-1251");
-    return e.encode(s);
-}
-
-QByteArray readBytes(const QString &path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-    return f.readAll();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 QString writeErrorOf(const std::function<void()> &write) {
     try {

@@ -1,5 +1,6 @@
 // The INI layer: reading and writing as the Windows profile functions do, byte for byte, and
 // writes that either happen whole or leave the file as it was.
+#include "Bytes.h"
 #include "FaultyIo.h"
 #include "config/IniFile.h"
 #include "platform/core/Exceptions.h"
@@ -19,23 +20,6 @@ using kp::EIniFileException;
 using kp::config::IniFile;
 
 namespace {
-
-QByteArray cp1251(const QString &s) {
-    QStringEncoder e("windows-1251");
-    return e.encode(s);
-}
-
-QByteArray readBytes(const QString &path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-    return f.readAll();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 QString golden(const QString &name) {
     return qEnvironmentVariable("KP_SOURCE_DIR") + QStringLiteral("/tests/data/ini/") + name;
