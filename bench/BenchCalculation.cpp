@@ -46,9 +46,8 @@ bool setUp() {
     if (!env->startBus()) return false;
 
     // One vehicle, its four inputs counted, a record every 37 seconds for the week.
-    const QByteArray fleet = "group_file,group_name,group_address,group_contacts,device,model,"
-                             "number,route,drivers,alias,tel_num,check_points_file\n"
-                             "depot.kgr,Автоколонна,,,4711,ЛиАЗ-5256,АВ 471 63,,,,,\n";
+    const QByteArray fleet =
+        kp::bench::fleetHeader() + "depot.kgr,Автоколонна,,,4711,ЛиАЗ-5256,АВ 471 63,,,,,\n";
     QByteArray records = "device,time,channel,counter1,counter2,counter3,counter4\n";
     int c[4] = {0, 0, 0, 0};
     for (QDateTime t(kMonday, QTime(0, 0, 11)); t < QDateTime(kMonday.addDays(7), QTime(0, 0));

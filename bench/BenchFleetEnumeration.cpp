@@ -21,19 +21,12 @@ std::unique_ptr<kp::bench::MonitorEnvironment> env;
 bool setUp() {
     env = std::make_unique<kp::bench::MonitorEnvironment>();
     if (!env->startBus()) return false;
-    QByteArray csv = "group_file,group_name,group_address,group_contacts,device,model,number,"
-                     "route,drivers,alias,tel_num,check_points_file\n";
+    QByteArray csv = kp::bench::fleetHeader();
     for (int g = 1; g <= kGroups; ++g) {
         for (int c = 1; c <= kCarsPerGroup; ++c) {
             const int device = 100000 + g * 1000 + c;
-            csv += QStringLiteral("depot%1.kgr,Автоколонна № %1,\"г. Самара, ул. Заводская, %1\","
-                                  "+7 846 200-00-%1,%2,ЛиАЗ-5256,АВ %3 63,Маршрут %4,"
-                                  "Иванов И. И.; Петров П. П.,Борт %2,+7927%2,%2.kcp\n")
-                       .arg(g)
-                       .arg(device)
-                       .arg(c, 3, 10, QLatin1Char('0'))
-                       .arg(c % 50 + 1)
-                       .toUtf8();
+            csv +=
+                kp::bench::fleetVehicle(g, c, device, QStringLiteral("Иванов И. И.; Петров П. П."));
         }
     }
     return env->import(QStringLiteral("fleet"), csv) && env->startServer();

@@ -28,8 +28,7 @@ bool setUp() {
     if (!env->startBus()) return false;
 
     // The server's fleet, and the program's groups with every vehicle placed.
-    QByteArray csv = "group_file,group_name,group_address,group_contacts,device,model,number,"
-                     "route,drivers,alias,tel_num,check_points_file\n";
+    QByteArray csv = kp::bench::fleetHeader();
     QByteArray groups = "[Groups]\r\ncount=" + QByteArray::number(kGroups) + "\r\n";
     QByteArray subgroups, cars;
     for (int g = 1; g <= kGroups; ++g) {
@@ -37,14 +36,7 @@ bool setUp() {
         subgroups += "[Group" + QByteArray::number(g) + "]\r\ncount=2\r\n1=Утро\r\n2=Вечер\r\n";
         for (int c = 1; c <= kCarsPerGroup; ++c) {
             const int device = 100000 + g * 1000 + c;
-            csv += QStringLiteral("depot%1.kgr,Автоколонна № %1,\"г. Самара, ул. Заводская, %1\","
-                                  "+7 846 200-00-%1,%2,ЛиАЗ-5256,АВ %3 63,Маршрут %4,"
-                                  "Иванов И. И.,Борт %2,+7927%2,%2.kcp\n")
-                       .arg(g)
-                       .arg(device)
-                       .arg(c, 3, 10, QLatin1Char('0'))
-                       .arg(c % 50 + 1)
-                       .toUtf8();
+            csv += kp::bench::fleetVehicle(g, c, device, QStringLiteral("Иванов И. И."));
             cars += "[" + QByteArray::number(device) +
                     "]\r\nGroup1=" + QByteArray::number(kGroups + 1 - g) +
                     "\r\nGroup2=" + QByteArray::number(c % 3) +

@@ -20,6 +20,23 @@ bool writeFile(const QString &path, const QByteArray &bytes) {
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+QByteArray fleetHeader() {
+    return "group_file,group_name,group_address,group_contacts,device,model,number,route,"
+           "drivers,alias,tel_num,check_points_file\n";
+}
+
+QByteArray fleetVehicle(int g, int c, int device, const QString &drivers) {
+    return QStringLiteral("depot%1.kgr,Автоколонна № %1,\"г. Самара, ул. Заводская, %1\","
+                          "+7 846 200-00-%1,%2,ЛиАЗ-5256,АВ %3 63,Маршрут %4,%5,Борт %2,"
+                          "+7927%2,%2.kcp\n")
+        .arg(g)
+        .arg(device)
+        .arg(c, 3, 10, QLatin1Char('0'))
+        .arg(c % 50 + 1)
+        .arg(drivers)
+        .toUtf8();
+}
+
 MonitorEnvironment::MonitorEnvironment()
     : monitor_(QCoreApplication::applicationDirPath() + QStringLiteral("/kelvon-monitor")) {}
 

@@ -15,6 +15,11 @@ namespace kp::bench {
 // Writes the file whole, creating its folder.
 bool writeFile(const QString &path, const QByteArray &bytes);
 
+// The header line of a fleet import.
+QByteArray fleetHeader();
+// One vehicle of a generated fleet: car c of depot g, with its device number and drivers.
+QByteArray fleetVehicle(int g, int c, int device, const QString &drivers);
+
 class MonitorEnvironment {
 public:
     MonitorEnvironment();
